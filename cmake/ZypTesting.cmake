@@ -1,0 +1,64 @@
+# GoogleTest, built once per build tree from the system's sources, and the
+# helper that every test folder uses to declare its test programs.
+include(GoogleTest)
+
+set(GTEST_SOURCE_DIR "/usr/src/googletest" CACHE PATH "GoogleTest source tree")
+if(EXISTS "${GTEST_SOURCE_DIR}/CMakeLists.txt")
+  set(ZYP_BUILD_TESTS ON)
+  enable_testing()
+  set(gtest_force_shared_crt OFF CACHE BOOL "" FORCE)
+  set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+  set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
+  add_subdirectory("${GTEST_SOURCE_DIR}" "${CMAKE_BINARY_DIR}/_googletest" EXCLUDE_FROM_ALL SYSTEM)
+else()
+  set(ZYP_BUILD_TESTS OFF)
+  message(STATUS "GoogleTest not found at ${GTEST_SOURCE_DIR}: tests are not built")
+endif()
+
+# zyp_add_test(<name> SOURCES <files...> [LIBRARIES <libs...>] [LOCK <resource>]
+#              [LABELS <labels...>] [TIMEOUT <seconds>])
+# LOCK serialises tests that share a system-wide name (the queue manager's
+# window class and pipe, the cookie folder, the registry key).
+function(zyp_add_test name)
+  cmake_parse_arguments(T "" "LOCK;TIMEOUT" "SOURCES;LIBRARIES;LABELS" ${ARGN})
+  add_executable(${name} ${T_SOURCES})
+  target_link_libraries(${name} PRIVATE ${T_LIBRARIES} GTest::gtest_main)
+  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR})
+  if(NOT T_TIMEOUT)
+    set(T_TIMEOUT 120)
+  endif()
+  set(props TIMEOUT ${T_TIMEOUT})
+  if(T_LOCK)
+    list(APPEND props RESOURCE_LOCK ${T_LOCK})
+  endif()
+  if(T_LABELS)
+    list(APPEND props LABELS "${T_LABELS}")
+  endif()
+  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120
+                       PROPERTIES ${props})
+endfunction()
+
+# zyp_add_fuzzer(<name> SOURCES <files...> [LIBRARIES <libs...>]
+#                [CORPUS <seed folder>] [SECONDS <n>])
+# A libFuzzer target; ctest runs it for a short, bounded time from its seeds.
+function(zyp_add_fuzzer name)
+  cmake_parse_arguments(F "" "CORPUS;SECONDS" "SOURCES;LIBRARIES" ${ARGN})
+  add_executable(${name} ${F_SOURCES})
+  target_compile_options(${name} PRIVATE -fsanitize=fuzzer)
+  target_link_options(${name} PRIVATE -fsanitize=fuzzer)
+  target_link_libraries(${name} PRIVATE ${F_LIBRARIES})
+  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR})
+  if(NOT F_SECONDS)
+    set(F_SECONDS 10)
+  endif()
+  # New inputs go to a scratch folder; the seeds in the source tree stay as they are.
+  set(scratch ${CMAKE_CURRENT_BINARY_DIR}/${name}.corpus)
+  file(MAKE_DIRECTORY ${scratch})
+  set(corpora ${scratch})
+  if(F_CORPUS)
+    list(APPEND corpora ${F_CORPUS})
+  endif()
+  add_test(NAME fuzz.${name}
+           COMMAND ${name} -max_total_time=${F_SECONDS} -rss_limit_mb=2048 -print_final_stats=1 ${corpora})
+  set_tests_properties(fuzz.${name} PROPERTIES TIMEOUT 300 LABELS fuzz)
+endfunction()

@@ -1,0 +1,19 @@
+#pragma once
+// The program's whole work: looks at the first argument, decides which kind
+// of request it is, delivers it and asks the main window to close.
+#include <string_view>
+
+#include "intake/services.h"
+
+namespace zyp::intake {
+
+enum class RequestKind { Control, List, Address };
+
+// The first three of the four tests, in their order; link explorer requests
+// are told from address requests only after the argument list is parsed.
+RequestKind ClassifyFirstArgument(std::u16string_view firstArgument);
+
+// Runs once, on the main thread, while the main window is being created.
+void Dispatch(Services& services);
+
+}  // namespace zyp::intake

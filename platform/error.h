@@ -1,0 +1,36 @@
+#pragma once
+// The program's exceptions. Each carries the UTF-16 text that the error box
+// shows; the abort kind stops an action without being reported.
+#include <cstdint>
+#include <exception>
+#include <string>
+
+namespace zyp {
+
+class Error : public std::exception {
+ public:
+  explicit Error(std::u16string message) : message_(std::move(message)) {}
+  const std::u16string& Message() const noexcept { return message_; }
+  const char* what() const noexcept override { return "zyp::Error"; }
+
+ private:
+  std::u16string message_;
+};
+
+// A failed system call, with the platform's error code and its system message.
+class PlatformError : public Error {
+ public:
+  PlatformError(std::uint32_t code, std::u16string message) : Error(std::move(message)), code_(code) {}
+  std::uint32_t Code() const noexcept { return code_; }
+
+ private:
+  std::uint32_t code_;
+};
+
+// Ends the current action silently: the error box never shows it.
+class AbortError : public Error {
+ public:
+  AbortError() : Error(u"Operation aborted") {}
+};
+
+}  // namespace zyp

@@ -1,0 +1,43 @@
+#pragma once
+// Files and folders as the cookie store and the argument list use them.
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace zyp::platform {
+
+// A file opened for writing; closing it (destruction) is part of the write.
+class WritableFile {
+ public:
+  virtual ~WritableFile() = default;
+  // WriteFile of all bytes; false on failure.
+  virtual bool Write(const void* data, std::size_t size) = 0;
+};
+
+class Files {
+ public:
+  virtual ~Files() = default;
+  // GetTempPathW with the given capacity; ends with "\"; empty when it fails.
+  virtual std::u16string TempPath(std::uint32_t capacity) = 0;
+  // GetFileAttributesW succeeds and reports the directory attribute.
+  virtual bool DirectoryExists(const std::u16string& path) = 0;
+  // An existing file that is not a folder; false for an empty path.
+  virtual bool FileExists(const std::u16string& path) = 0;
+  // SetLastError(0) and GetLastError.
+  virtual void ClearLastError() = 0;
+  virtual std::uint32_t LastError() = 0;
+  // CreateDirectoryW without security attributes.
+  virtual bool MakeDirectory(const std::u16string& path) = 0;
+  // CreateFileW: write access, read sharing only, CREATE_ALWAYS, normal
+  // attributes. Null when the file cannot be opened (LastError tells why).
+  virtual std::unique_ptr<WritableFile> CreateForWriting(const std::u16string& path) = 0;
+  // DeleteFileW; true when the file was removed.
+  virtual bool Remove(const std::u16string& path) = 0;
+  // Opens the file for reading while others may read but not write, and
+  // reads all of it. Throws PlatformError when it cannot be opened or read.
+  virtual std::vector<std::uint8_t> ReadAll(const std::u16string& path) = 0;
+};
+
+}  // namespace zyp::platform

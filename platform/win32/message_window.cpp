@@ -1,0 +1,76 @@
+#include "platform/win32/message_window.h"
+
+#include <utility>
+
+namespace zyp::win32 {
+
+namespace {
+thread_local std::exception_ptr t_dispatch_error;
+}  // namespace
+
+void KeepDispatchError(std::exception_ptr error) noexcept {
+  // The first error wins: it is the one that stopped the action.
+  if (!t_dispatch_error) t_dispatch_error = std::move(error);
+}
+
+std::exception_ptr TakeDispatchError() noexcept { return std::exchange(t_dispatch_error, nullptr); }
+
+void RethrowDispatchError() {
+  if (auto error = TakeDispatchError()) std::rethrow_exception(error);
+}
+
+bool EnsureWindowClass(const wchar_t* className, WNDPROC procedure, HICON icon) {
+  const HINSTANCE module = ::GetModuleHandleW(nullptr);
+  WNDCLASSW existing{};
+  if (::GetClassInfoW(module, className, &existing)) {
+    if (existing.lpfnWndProc == procedure) return true;
+    ::UnregisterClassW(className, module);
+  }
+  WNDCLASSW wc{};
+  wc.lpfnWndProc = procedure;
+  wc.hInstance = module;
+  wc.hIcon = icon;
+  wc.lpszClassName = className;
+  return ::RegisterClassW(&wc) != 0;
+}
+
+MessageWindow::~MessageWindow() { Destroy(); }
+
+bool MessageWindow::Create(const wchar_t* className, DWORD exStyle, DWORD style, const wchar_t* title, int x,
+                           int y, int width, int height, HWND parent, HICON classIcon) {
+  if (!EnsureWindowClass(className, &MessageWindow::Procedure, classIcon)) return false;
+  return ::CreateWindowExW(exStyle, className, title, style, x, y, width, height, parent, nullptr,
+                           ::GetModuleHandleW(nullptr), this) != nullptr;
+}
+
+void MessageWindow::Destroy() {
+  if (hwnd_ != nullptr) ::DestroyWindow(hwnd_);
+}
+
+LRESULT MessageWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+  return ::DefWindowProcW(hwnd_, message, wParam, lParam);
+}
+
+LRESULT CALLBACK MessageWindow::Procedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+  auto* self = reinterpret_cast<MessageWindow*>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+  if (message == WM_NCCREATE) {
+    self = static_cast<MessageWindow*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
+    self->hwnd_ = hwnd;
+    ::SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
+  }
+  if (self == nullptr) return ::DefWindowProcW(hwnd, message, wParam, lParam);
+  if (message == WM_NCDESTROY) {
+    // Unlink first: the object may be going away right after this.
+    ::SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
+    self->hwnd_ = nullptr;
+    return ::DefWindowProcW(hwnd, message, wParam, lParam);
+  }
+  try {
+    return self->HandleMessage(message, wParam, lParam);
+  } catch (...) {
+    KeepDispatchError(std::current_exception());
+    return 0;
+  }
+}
+
+}  // namespace zyp::win32

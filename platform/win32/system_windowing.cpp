@@ -1,0 +1,42 @@
+#include "platform/win32/system_windowing.h"
+
+#include <shellapi.h>
+
+#include "platform/win32/wide_text.h"
+
+namespace zyp::win32 {
+
+namespace {
+HWND ToHwnd(platform::WindowHandle window) { return reinterpret_cast<HWND>(window); }
+platform::WindowHandle FromHwnd(HWND window) { return reinterpret_cast<platform::WindowHandle>(window); }
+}  // namespace
+
+std::uint32_t SystemWindowing::RegisterMessage(const std::u16string& name) {
+  return ::RegisterWindowMessageW(Wide(name));
+}
+
+platform::WindowHandle SystemWindowing::FindTopLevelWindow(const std::u16string& className) {
+  return FromHwnd(::FindWindowW(Wide(className), nullptr));
+}
+
+bool SystemWindowing::Post(platform::WindowHandle window, std::uint32_t message, std::uintptr_t wParam,
+                           std::intptr_t lParam) {
+  return ::PostMessageW(ToHwnd(window), message, wParam, lParam) != FALSE;
+}
+
+platform::WindowHandle SystemWindowing::MainWindow() { return FromHwnd(main_); }
+
+void SystemWindowing::MoveMainWindow(int left, int top) {
+  ::SetWindowPos(main_, nullptr, left, top, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+platform::WindowHandle SystemWindowing::ApplicationWindow() { return FromHwnd(application_); }
+
+bool SystemShell::Execute(platform::WindowHandle owner, const std::u16string& verb, const std::u16string& file,
+                          const std::u16string& parameters, const std::u16string& directory, int showCommand) {
+  const HINSTANCE result =
+      ::ShellExecuteW(ToHwnd(owner), Wide(verb), Wide(file), Wide(parameters), Wide(directory), showCommand);
+  return reinterpret_cast<INT_PTR>(result) > 32;
+}
+
+}  // namespace zyp::win32
