@@ -1,0 +1,51 @@
+#pragma once
+// The stand-in queue manager's pipe server: a message-mode pipe with any
+// number of instances, one of them waiting for a client at a time. Each
+// connection is read on a thread of its own, which reassembles multi-packet
+// messages by the same receiving rule as the program's pipe client and
+// journals every whole message.
+#include <windows.h>
+
+#include <cstdint>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "companions/activity_clock.h"
+#include "companions/journal.h"
+#include "companions/manager_knobs.h"
+#include "platform/win32/scoped_handle.h"
+
+namespace zyp::companions {
+
+class PipeServer {
+ public:
+  PipeServer(Journal& journal, const ManagerKnobs& knobs, ActivityClock& activity);
+  // Stops listening, ends every connection and waits for their threads.
+  ~PipeServer();
+  PipeServer(const PipeServer&) = delete;
+  PipeServer& operator=(const PipeServer&) = delete;
+
+  // Starts the listener and waits until the first instance takes clients;
+  // false when the pipe could not be created.
+  bool Start();
+
+ private:
+  void Listen() noexcept;
+  void HoldBusy();
+  void Serve(win32::UniqueHandle pipe, std::uint32_t connection) noexcept;
+  void Receive(HANDLE pipe, std::uint32_t connection);
+  void Deliver(HANDLE pipe, std::uint32_t connection, const std::vector<std::uint8_t>& bytes, std::uint32_t packets);
+
+  Journal& journal_;
+  const ManagerKnobs knobs_;
+  ActivityClock& activity_;
+  win32::UniqueHandle stop_;       // set once: everything winds down
+  win32::UniqueHandle listening_;  // set when clients can connect, or when listening failed
+  bool listeningFailed_ = false;
+  std::thread listener_;
+  std::mutex connectionsMutex_;
+  std::vector<std::thread> connections_;
+};
+
+}  // namespace zyp::companions
