@@ -10,8 +10,20 @@ zyp_wine_env() { # $1 = build folder
 }
 
 zyp_wine_server() {
-    # A second start while one runs is refused by wineserver itself.
-    wineserver -p"${ZYP_WINESERVER_PERSIST:-30}" </dev/null >/dev/null 2>&1 || true
+    # Wine's own services (services.exe, winedevice.exe ...) inherit the
+    # output of the program that happens to start them and outlive it; a
+    # caller that reads that output through a pipe would wait for them. So a
+    # fresh server gets its services started here, with no output attached.
+    # ZYP_WINESERVER_PERSIST: seconds the server outlives its last program
+    # (empty: until it is stopped).
+    (
+        flock 8
+        # The server and the services outlive this call: they must not keep
+        # the lock's descriptor open.
+        if wineserver -p"${ZYP_WINESERVER_PERSIST-30}" </dev/null >/dev/null 2>&1 8>&-; then
+            /usr/lib/wine/wine64 cmd.exe /c exit </dev/null >/dev/null 2>&1 8>&- || true
+        fi
+    ) 8>"$WINEPREFIX.server.lock"
 }
 
 zyp_wine_prefix() {
@@ -20,11 +32,11 @@ zyp_wine_prefix() {
     (
         flock 9
         [ -f "$WINEPREFIX/.zyp-ready" ] && exit 0
-        zyp_wine_server
-        wineboot -i </dev/null >/dev/null 2>&1
+        wineserver -p5 </dev/null >/dev/null 2>&1 9>&- || true
+        wineboot -i </dev/null >/dev/null 2>&1 9>&-
         # Without X, windows exist only with the null driver; the key must be
         # in place before any program that creates a window starts.
-        wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f </dev/null >/dev/null 2>&1
+        wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f </dev/null >/dev/null 2>&1 9>&-
         wineserver -k </dev/null >/dev/null 2>&1 || true
         wineserver -w </dev/null >/dev/null 2>&1 || true
         touch "$WINEPREFIX/.zyp-ready"

@@ -16,8 +16,7 @@ class Windowing {
   // FindWindowW with a class name and no title: a top-level window, or 0.
   virtual WindowHandle FindTopLevelWindow(const std::u16string& className) = 0;
   // PostMessageW: queues the message and returns at once.
-  virtual bool Post(WindowHandle window, std::uint32_t message, std::uintptr_t wParam,
-                    std::intptr_t lParam) = 0;
+  virtual bool Post(WindowHandle window, std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) = 0;
   // The main window's handle, created on first request.
   virtual WindowHandle MainWindow() = 0;
   // Moves the main window without showing it.

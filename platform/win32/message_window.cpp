@@ -36,8 +36,8 @@ bool EnsureWindowClass(const wchar_t* className, WNDPROC procedure, HICON icon) 
 
 MessageWindow::~MessageWindow() { Destroy(); }
 
-bool MessageWindow::Create(const wchar_t* className, DWORD exStyle, DWORD style, const wchar_t* title, int x,
-                           int y, int width, int height, HWND parent, HICON classIcon) {
+bool MessageWindow::Create(const wchar_t* className, DWORD exStyle, DWORD style, const wchar_t* title, int x, int y,
+                           int width, int height, HWND parent, HICON classIcon) {
   if (!EnsureWindowClass(className, &MessageWindow::Procedure, classIcon)) return false;
   return ::CreateWindowExW(exStyle, className, title, style, x, y, width, height, parent, nullptr,
                            ::GetModuleHandleW(nullptr), this) != nullptr;

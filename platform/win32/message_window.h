@@ -32,8 +32,8 @@ class MessageWindow {
 
  protected:
   // Registers the class when needed and creates the window; false on failure.
-  bool Create(const wchar_t* className, DWORD exStyle, DWORD style, const wchar_t* title, int x, int y,
-              int width, int height, HWND parent = nullptr, HICON classIcon = nullptr);
+  bool Create(const wchar_t* className, DWORD exStyle, DWORD style, const wchar_t* title, int x, int y, int width,
+              int height, HWND parent = nullptr, HICON classIcon = nullptr);
   void Destroy();
 
   // Runs on the window's thread; the default hands the message to
