@@ -1,0 +1,26 @@
+#pragma once
+// The window message numbers of the pipe module: the worker's notices to its
+// client, the client's message to itself, and the calls carried to the
+// thread that created a worker.
+#include <windows.h>
+
+namespace zyp::pipes {
+
+// Notices of the pipe worker. The data-carrying ones are sent, so the worker
+// waits until its client's thread has handled them.
+inline constexpr UINT PN_ERROR = 1125;         // wParam pipe, lParam error code
+inline constexpr UINT PN_SENT = 1127;          // wParam pipe, lParam bytes written
+inline constexpr UINT PN_MESSAGE = 1128;       // wParam pipe, lParam TStream*
+inline constexpr UINT PN_WRONG_THREAD = 1224;  // posted, no parameters
+// Posted by a client to its own notify window to disconnect later.
+inline constexpr UINT PN_DISCONNECT = 1324;
+
+// The range that a client takes in while it waits for a reply.
+inline constexpr UINT kReplyRangeFirst = 1124;
+inline constexpr UINT kReplyRangeLast = 1130;
+
+// Messages of the per-thread "ThreadSyncWindow" window.
+inline constexpr UINT SYNC_RELEASE = 0x8FFC;  // posted, lParam TSyncInfo*
+inline constexpr UINT SYNC_CALL = 0x8FFD;     // sent, lParam TThreadSync*
+
+}  // namespace zyp::pipes

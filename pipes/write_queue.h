@@ -1,0 +1,75 @@
+#pragma once
+// The client's outgoing writes, in order, shared between the thread that
+// queues them and the worker that puts them on the pipe. Long writes are cut
+// into a start packet, pieces of at most 65534 bytes and an end packet here,
+// so the worker only ever sees single pipe messages.
+#include <windows.h>
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+
+#include "platform/win32/scoped_handle.h"
+
+namespace zyp::pipes {
+
+// One pending write: a block of exactly Count bytes that it owns.
+struct TPipeWrite {
+  std::unique_ptr<std::uint8_t[]> Buffer;
+  std::int32_t Count = 0;
+};
+// Whoever holds it owns the write.
+using PPipeWrite = std::unique_ptr<TPipeWrite>;
+
+// A copy of count bytes at source. A negative count raises std::length_error.
+PPipeWrite NewPipeWrite(const void* source, std::int32_t count);
+// One write holding the prefix bytes followed by the buffer bytes.
+PPipeWrite NewPrefixedPipeWrite(const void* prefix, std::int32_t prefixCount, const void* buffer, std::int32_t count);
+void FreePipeWrite(PPipeWrite& write);
+
+struct TWriteNode {
+  PPipeWrite PipeWrite;
+  std::unique_ptr<TWriteNode> NextNode;
+};
+
+class TWriteQueue {
+ public:
+  // Raises the platform error when the lock or an event cannot be made.
+  TWriteQueue();
+  ~TWriteQueue();
+  TWriteQueue(const TWriteQueue&) = delete;
+  TWriteQueue& operator=(const TWriteQueue&) = delete;
+
+  // Takes the write; a null write is ignored.
+  void Enqueue(PPipeWrite pipeWrite);
+  void EnqueueStartPacket();
+  void EnqueueEndPacket();
+  // The oldest entry, or null when there is none.
+  PPipeWrite Dequeue();
+  void DiscardAll();
+
+  // Signalled while at least one entry is queued.
+  HANDLE DataEvent() const { return data_event_.Get(); }
+  // Signalled while the queue is empty.
+  HANDLE EmptyEvent() const { return empty_event_.Get(); }
+  // Every entry counts its size + 28 bytes.
+  std::uint32_t DataSize() const { return data_size_.load(std::memory_order_relaxed); }
+  bool Empty() const;
+
+ private:
+  class Lock;
+
+  void Append(PPipeWrite pipeWrite);
+  void Split(PPipeWrite pipeWrite);
+  void EnqueueControlPacket(std::uint32_t marker);
+  void RefreshEvents();
+
+  win32::UniqueHandle mutex_;
+  win32::UniqueHandle data_event_;
+  win32::UniqueHandle empty_event_;
+  std::atomic<std::uint32_t> data_size_{0};
+  std::unique_ptr<TWriteNode> head_;
+  TWriteNode* tail_ = nullptr;
+};
+
+}  // namespace zyp::pipes
