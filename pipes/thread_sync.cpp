@@ -1,0 +1,290 @@
+#include "pipes/thread_sync.h"
+
+#include <process.h>
+
+#include <algorithm>
+#include <optional>
+
+#include "pipes/pipe_messages.h"
+#include "pipes/pipe_module.h"
+#include "platform/win32/message_window.h"
+#include "platform/win32/wide_text.h"
+
+namespace zyp::pipes {
+
+namespace {
+
+constexpr wchar_t kSyncWindowClass[] = L"ThreadSyncWindow";
+
+// Guarded by PipeModuleLock.
+TSyncManager* g_manager = nullptr;
+
+// Takes every waiting message; stops early at a quit request, whose exit
+// code it keeps, so that the caller can leave it for the message loop.
+void PumpInto(std::optional<WPARAM>& quit) {
+  MSG msg;
+  while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    if (msg.message == WM_QUIT) {
+      quit = msg.wParam;
+      break;
+    }
+    ::TranslateMessage(&msg);
+    ::DispatchMessageW(&msg);
+    win32::RethrowDispatchError();
+    ::Sleep(0);
+  }
+  // Messages sent from other threads run inside PeekMessageW.
+  win32::RethrowDispatchError();
+}
+
+// Leaves a quit request taken during a pump in the queue again.
+class QuitKeeper {
+ public:
+  ~QuitKeeper() {
+    if (quit) ::PostQuitMessage(static_cast<int>(*quit));
+  }
+  std::optional<WPARAM> quit;
+};
+
+}  // namespace
+
+void PumpMessages() {
+  QuitKeeper keeper;
+  PumpInto(keeper.quit);
+}
+
+// ---------------------------------------------------------------- TSyncManager
+
+TSyncManager& TSyncManager::Instance() {
+  win32::CriticalSectionLock lock(PipeModuleLock());
+  if (g_manager == nullptr) g_manager = new TSyncManager();
+  return *g_manager;
+}
+
+void TSyncManager::DestroyInstance() {
+  win32::CriticalSectionLock lock(PipeModuleLock());
+  delete std::exchange(g_manager, nullptr);
+}
+
+TSyncManager::~TSyncManager() {
+  win32::CriticalSectionLock lock(FThreadLock);
+  while (!FList.empty()) {
+    TSyncInfo* entry = FList.back().get();
+    DisposeSyncInfo(entry);
+    // A thread whose window was never made keeps its entry until now.
+    if (!FList.empty() && FList.back().get() == entry) FList.pop_back();
+  }
+}
+
+TSyncInfo* TSyncManager::FindSyncInfo(DWORD threadId) {
+  for (const auto& entry : FList)
+    if (entry->FSyncBaseTID == threadId) return entry.get();
+  return nullptr;
+}
+
+TSyncInfo TSyncManager::Lookup(DWORD threadId) {
+  win32::CriticalSectionLock lock(FThreadLock);
+  const TSyncInfo* entry = FindSyncInfo(threadId);
+  return entry != nullptr ? *entry : TSyncInfo{threadId, nullptr, 0};
+}
+
+HWND TSyncManager::CreateSyncWindow() {
+  // A failed registration shows as a failed creation.
+  win32::EnsureWindowClass(kSyncWindowClass, &TSyncManager::SyncWindowProc);
+  return ::CreateWindowExW(0, kSyncWindowClass, L"", 0, 0, 0, 0, 0, nullptr, nullptr, ::GetModuleHandleW(nullptr),
+                           nullptr);
+}
+
+void TSyncManager::AddThread(TThreadSync& threadSync) {
+  win32::CriticalSectionLock lock(FThreadLock);
+  FSyncs.insert(&threadSync);
+  TSyncInfo* entry = FindSyncInfo(threadSync.FSyncBaseTID);
+  if (entry == nullptr) {
+    FList.push_back(std::make_unique<TSyncInfo>(TSyncInfo{threadSync.FSyncBaseTID, nullptr, 0}));
+    entry = FList.back().get();
+  }
+  // Made here, on the creating thread, which alone may destroy it later.
+  if (entry->FThreadCount == 0) entry->FThreadWindow = CreateSyncWindow();
+  ++entry->FThreadCount;
+}
+
+void TSyncManager::RemoveThread(TThreadSync& threadSync) {
+  win32::CriticalSectionLock lock(FThreadLock);
+  FSyncs.erase(&threadSync);
+  // The count drops when the creating thread handles the release: only that
+  // thread may destroy its window.
+  TSyncInfo* entry = FindSyncInfo(threadSync.FSyncBaseTID);
+  if (entry != nullptr && entry->FThreadWindow != nullptr)
+    ::PostMessageW(entry->FThreadWindow, SYNC_RELEASE, 0, reinterpret_cast<LPARAM>(entry));
+}
+
+void TSyncManager::Synchronize(TThreadSync& threadSync) {
+  HWND window = nullptr;
+  {
+    win32::CriticalSectionLock lock(FThreadLock);
+    if (const TSyncInfo* entry = FindSyncInfo(threadSync.FSyncBaseTID)) window = entry->FThreadWindow;
+  }
+  // Never sent under the lock: the creating thread takes it too.
+  if (window != nullptr) ::SendMessageW(window, SYNC_CALL, 0, reinterpret_cast<LPARAM>(&threadSync));
+}
+
+void TSyncManager::DropSyncRef(TSyncInfo* entry) {
+  win32::CriticalSectionLock lock(FThreadLock);
+  const bool known =
+      std::any_of(FList.begin(), FList.end(), [entry](const auto& candidate) { return candidate.get() == entry; });
+  if (!known) return;
+  if (--entry->FThreadCount == 0) DisposeSyncInfo(entry);
+}
+
+void TSyncManager::DisposeSyncInfo(TSyncInfo* entry) {
+  if (entry->FThreadWindow == nullptr) return;
+  ::DestroyWindow(entry->FThreadWindow);
+  FList.erase(
+      std::find_if(FList.begin(), FList.end(), [entry](const auto& candidate) { return candidate.get() == entry; }));
+}
+
+void TSyncManager::RunCall(TThreadSync* threadSync) {
+  {
+    win32::CriticalSectionLock lock(FThreadLock);
+    if (FSyncs.count(threadSync) == 0) return;
+  }
+  // The caller waits in SendMessageW, so the object outlives this call.
+  threadSync->FSyncRaise = nullptr;
+  try {
+    if (threadSync->FMethod) threadSync->FMethod();
+  } catch (...) {
+    threadSync->FSyncRaise = std::current_exception();
+  }
+}
+
+LRESULT CALLBACK TSyncManager::SyncWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  // Windows of this class exist only while the manager does; the manager is
+  // read under the module lock, which its destruction holds.
+  if (message == SYNC_RELEASE || message == SYNC_CALL) {
+    TSyncManager* manager = nullptr;
+    try {
+      win32::CriticalSectionLock lock(PipeModuleLock());
+      manager = g_manager;
+    } catch (...) {
+      return 0;
+    }
+    if (manager == nullptr) return 0;
+    if (message == SYNC_RELEASE)
+      manager->DropSyncRef(reinterpret_cast<TSyncInfo*>(lParam));
+    else
+      manager->RunCall(reinterpret_cast<TThreadSync*>(lParam));
+    return 0;
+  }
+  return ::DefWindowProcW(window, message, wParam, lParam);
+}
+
+// ----------------------------------------------------------------- TThreadSync
+
+TThreadSync::TThreadSync() : FSyncBaseTID(::GetCurrentThreadId()) { TSyncManager::Instance().AddThread(*this); }
+
+TThreadSync::~TThreadSync() {
+  try {
+    win32::CriticalSectionLock lock(PipeModuleLock());
+    if (g_manager != nullptr) g_manager->RemoveThread(*this);
+  } catch (...) {
+    // No module any more: nothing is left to release.
+  }
+}
+
+void TThreadSync::Synchronize(std::function<void()> method) {
+  FSyncRaise = nullptr;
+  FMethod = std::move(method);
+  try {
+    TSyncManager::Instance().Synchronize(*this);
+  } catch (...) {
+    if (FSyncRaise) std::rethrow_exception(std::exchange(FSyncRaise, nullptr));
+    throw;
+  }
+  if (FSyncRaise) std::rethrow_exception(std::exchange(FSyncRaise, nullptr));
+}
+
+// ------------------------------------------------------------------- TThreadEx
+
+TThreadEx::TThreadEx() : FSync(std::make_unique<TThreadSync>()) {
+  const auto handle = ::_beginthreadex(nullptr, 0, &TThreadEx::ThreadRoutine, this, CREATE_SUSPENDED, &thread_id_);
+  if (handle == 0) throw win32::LastPlatformError();
+  handle_.Reset(reinterpret_cast<HANDLE>(handle));
+}
+
+TThreadEx::~TThreadEx() {
+  if (!started_) {
+    // Never run: let the thread end without running anything.
+    abandoned_.store(true);
+    ::ResumeThread(handle_.Get());
+    ::WaitForSingleObject(handle_.Get(), INFINITE);
+  } else if (!finished_.load() && ::GetCurrentThreadId() != thread_id_) {
+    Terminate();
+    try {
+      Wait();
+    } catch (...) {
+      win32::KeepDispatchError(std::current_exception());
+    }
+  }
+  FSync.reset();
+  handle_.Reset();
+}
+
+void TThreadEx::Run() {
+  if (started_) return;
+  if (::ResumeThread(handle_.Get()) == static_cast<DWORD>(-1)) throw win32::LastPlatformError();
+  started_ = true;
+}
+
+void TThreadEx::Wait() {
+  // Our own reference to the thread and the creating thread's id, taken
+  // first: an object that frees itself may be gone once messages have been
+  // handled, and nothing of it is touched after this.
+  HANDLE duplicate = nullptr;
+  if (!::DuplicateHandle(::GetCurrentProcess(), handle_.Get(), ::GetCurrentProcess(), &duplicate, 0, FALSE,
+                         DUPLICATE_SAME_ACCESS))
+    throw win32::LastPlatformError();
+  const win32::UniqueHandle thread(duplicate);
+  const DWORD creatingThread = FSync->SyncBaseTID();
+
+  if (::GetCurrentThreadId() != creatingThread) {
+    ::WaitForSingleObject(thread.Get(), INFINITE);
+    return;
+  }
+  QuitKeeper keeper;
+  for (;;) {
+    HANDLE handles[] = {thread.Get()};
+    const DWORD result = ::MsgWaitForMultipleObjectsEx(1, handles, INFINITE, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+    if (result != WAIT_OBJECT_0 + 1) break;
+    PumpInto(keeper.quit);
+    DWORD exitCode = 0;
+    if (!::GetExitCodeThread(thread.Get(), &exitCode) || exitCode != STILL_ACTIVE) break;
+  }
+}
+
+void TThreadEx::DoTerminate() {
+  if (OnTerminate)
+    FSync->Synchronize([this] {
+      if (OnTerminate) OnTerminate(*this);
+    });
+}
+
+unsigned __stdcall TThreadEx::ThreadRoutine(void* parameter) {
+  auto* self = static_cast<TThreadEx*>(parameter);
+  if (self->abandoned_.load()) return 0;
+  try {
+    self->Execute();
+  } catch (...) {
+    self->fatal_exception_ = std::current_exception();
+  }
+  try {
+    self->DoTerminate();
+  } catch (...) {
+    // An error of the end-of-thread handler has no one left to go to.
+  }
+  const bool freeSelf = self->free_on_terminate_;
+  self->finished_.store(true);
+  if (freeSelf) delete self;
+  return 0;
+}
+
+}  // namespace zyp::pipes
