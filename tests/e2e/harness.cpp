@@ -1,0 +1,324 @@
+#include "tests/e2e/harness.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+
+namespace zyp::e2e {
+
+namespace {
+
+constexpr wchar_t kManagerClass[] = L"TfrmZYPQueueManager";
+constexpr Milliseconds kPollInterval = 5ms;
+
+bool SameName(std::wstring_view a, std::wstring_view b) {
+  return ::CompareStringOrdinal(a.data(), static_cast<int>(a.size()), b.data(), static_cast<int>(b.size()), TRUE) ==
+         CSTR_EQUAL;
+}
+
+// The test's environment with the extra variables put in place of any of
+// the same name, as a block for CreateProcessW.
+std::wstring EnvironmentBlock(const Environment& extra) {
+  std::wstring block;
+  if (wchar_t* strings = ::GetEnvironmentStringsW()) {
+    for (const wchar_t* entry = strings; *entry != L'\0'; entry += wcslen(entry) + 1) {
+      const std::wstring_view text(entry);
+      // Entries such as "=C:=C:\" start with "=": their name runs to the next one.
+      const std::wstring_view name = text.substr(0, text.find(L'=', 1));
+      bool replaced = false;
+      for (const auto& variable : extra) replaced = replaced || SameName(name, variable.first);
+      if (!replaced) block.append(text).push_back(L'\0');
+    }
+    ::FreeEnvironmentStringsW(strings);
+  }
+  for (const auto& [name, value] : extra) block.append(name).append(L"=").append(value).push_back(L'\0');
+  block.push_back(L'\0');
+  return block;
+}
+
+std::string ReadWholeFile(const std::wstring& path) {
+  const win32::UniqueHandle file(::CreateFileW(path.c_str(), GENERIC_READ,
+                                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  std::string content;
+  if (!file) return content;
+  char buffer[65536];
+  DWORD read = 0;
+  while (::ReadFile(file.Get(), buffer, sizeof buffer, &read, nullptr) && read != 0) content.append(buffer, read);
+  return content;
+}
+
+}  // namespace
+
+std::wstring BinFolder() {
+  wchar_t path[MAX_PATH + 1] = {};
+  const DWORD length = ::GetModuleFileNameW(nullptr, path, MAX_PATH);
+  std::wstring folder(path, length);
+  folder.resize(folder.find_last_of(L"\\/") + 1);
+  return folder;
+}
+
+ChildProcess::ChildProcess(const std::wstring& program, const std::wstring& arguments, const Environment& extra) {
+  const std::wstring file = BinFolder() + program;
+  std::wstring commandLine = L"\"" + file + L"\"";
+  if (!arguments.empty()) commandLine += L" " + arguments;
+  std::wstring environment = EnvironmentBlock(extra);
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION info{};
+  started_ = std::chrono::steady_clock::now();
+  if (::CreateProcessW(file.c_str(), commandLine.data(), nullptr, nullptr, FALSE, CREATE_UNICODE_ENVIRONMENT,
+                       environment.data(), BinFolder().c_str(), &startup, &info)) {
+    process_.Reset(info.hProcess);
+    win32::UniqueHandle thread(info.hThread);
+    id_ = info.dwProcessId;
+  }
+}
+
+ChildProcess::~ChildProcess() {
+  if (Running()) Kill();
+}
+
+bool ChildProcess::Running() const {
+  return process_.Valid() && ::WaitForSingleObject(process_.Get(), 0) == WAIT_TIMEOUT;
+}
+
+RunResult ChildProcess::Wait(Milliseconds timeout) {
+  RunResult result;
+  if (!process_) return result;
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  for (;;) {
+    result.windowShown = result.windowShown || AnyVisibleWindow(id_);
+    const DWORD waited = ::WaitForSingleObject(process_.Get(), static_cast<DWORD>(kPollInterval.count()));
+    const auto now = std::chrono::steady_clock::now();
+    if (waited == WAIT_OBJECT_0) {
+      result.finished = true;
+      result.elapsed = std::chrono::duration_cast<Milliseconds>(now - started_);
+      ::GetExitCodeProcess(process_.Get(), &result.exitCode);
+      return result;
+    }
+    if (now >= deadline) {
+      result.elapsed = std::chrono::duration_cast<Milliseconds>(now - started_);
+      Kill();
+      return result;
+    }
+  }
+}
+
+void ChildProcess::Kill() {
+  if (!process_) return;
+  ::TerminateProcess(process_.Get(), 0xDEAD);
+  ::WaitForSingleObject(process_.Get(), 5000);
+}
+
+RunResult RunProgram(const std::wstring& program, const std::wstring& arguments, const Environment& extra,
+                     Milliseconds timeout) {
+  ChildProcess child(program, arguments, extra);
+  return child.Wait(timeout);
+}
+
+bool WaitUntil(const std::function<bool()>& condition, Milliseconds timeout, Milliseconds interval) {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  for (;;) {
+    if (condition()) return true;
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(interval);
+  }
+}
+
+Journal::Journal() {
+  static std::atomic<unsigned> counter{0};
+  wchar_t folder[MAX_PATH + 1] = {};
+  ::GetTempPathW(MAX_PATH, folder);
+  path_ = std::wstring(folder) + L"zyp-journal-" + std::to_wstring(::GetCurrentProcessId()) + L"-" +
+          std::to_wstring(++counter) + L".jsonl";
+  ::DeleteFileW(path_.c_str());
+}
+
+Journal::~Journal() { ::DeleteFileW(path_.c_str()); }
+
+std::string Journal::Text() const { return ReadWholeFile(path_); }
+
+std::vector<JsonValue> Journal::Entries() const {
+  JsonLines lines = ParseJsonLines(Text());
+  for (const std::string& bad : lines.badLines) ADD_FAILURE() << "journal line is not JSON: " << bad;
+  return std::move(lines.values);
+}
+
+std::vector<JsonValue> Journal::Events(std::string_view event, DWORD pid) const {
+  std::vector<JsonValue> found;
+  for (JsonValue& entry : Entries()) {
+    const std::u16string& name = entry["event"].AsText();
+    if (!std::equal(name.begin(), name.end(), event.begin(), event.end())) continue;
+    if (pid != 0 && entry["pid"].AsInt() != pid) continue;
+    found.push_back(std::move(entry));
+  }
+  return found;
+}
+
+std::optional<JsonValue> Journal::WaitFor(std::string_view event, Milliseconds timeout,
+                                          const std::function<bool(const JsonValue&)>& filter) const {
+  std::optional<JsonValue> found;
+  WaitUntil(
+      [&] {
+        for (JsonValue& entry : Events(event)) {
+          if (!filter || filter(entry)) {
+            found = std::move(entry);
+            return true;
+          }
+        }
+        return false;
+      },
+      timeout);
+  return found;
+}
+
+StandInManager::StandInManager(const Journal& journal, const Environment& knobs, const std::wstring& arguments)
+    : journal_(journal), process_(kManagerExe, arguments, [&] {
+        Environment environment = knobs;
+        environment.push_back(journal.Variable());
+        return environment;
+      }()) {}
+
+StandInManager::~StandInManager() { Stop(); }
+
+bool StandInManager::WaitReady(Milliseconds timeout) {
+  const DWORD pid = process_.Id();
+  return process_.Started() &&
+         journal_.WaitFor("ready", timeout, [pid](const JsonValue& entry) { return entry["pid"].AsInt() == pid; });
+}
+
+void StandInManager::Stop() {
+  if (!process_.Running()) return;
+  for (HWND window : TopLevelWindows(process_.Id()))
+    if (WindowClass(window) == kManagerClass) ::PostMessageW(window, WM_CLOSE, 0, 0);
+  process_.Wait(10s);
+}
+
+HWND FindManagerWindow() { return ::FindWindowW(kManagerClass, nullptr); }
+
+bool CloseRunningManagers(Milliseconds timeout) {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  while (HWND window = FindManagerWindow()) {
+    DWORD pid = 0;
+    ::GetWindowThreadProcessId(window, &pid);
+    const win32::UniqueHandle process(::OpenProcess(SYNCHRONIZE, FALSE, pid));
+    ::PostMessageW(window, WM_CLOSE, 0, 0);
+    const auto left = std::chrono::duration_cast<Milliseconds>(deadline - std::chrono::steady_clock::now());
+    if (left <= 0ms) return false;
+    if (process)
+      ::WaitForSingleObject(process.Get(), static_cast<DWORD>(left.count()));
+    else
+      std::this_thread::sleep_for(kPollInterval);
+  }
+  return true;
+}
+
+std::vector<HWND> TopLevelWindows(DWORD pid) {
+  struct Search {
+    DWORD pid;
+    std::vector<HWND> windows;
+  } search{pid, {}};
+  ::EnumWindows(
+      [](HWND window, LPARAM data) -> BOOL {
+        auto& s = *reinterpret_cast<Search*>(data);
+        DWORD owner = 0;
+        ::GetWindowThreadProcessId(window, &owner);
+        if (owner == s.pid) s.windows.push_back(window);
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(&search));
+  return search.windows;
+}
+
+bool AnyVisibleWindow(DWORD pid) {
+  for (HWND window : TopLevelWindows(pid))
+    if (::IsWindowVisible(window)) return true;
+  return false;
+}
+
+std::wstring WindowClass(HWND window) {
+  wchar_t name[256] = {};
+  const int length = ::GetClassNameW(window, name, 256);
+  return std::wstring(name, length > 0 ? length : 0);
+}
+
+std::wstring WindowText(HWND window) {
+  const int capacity = ::GetWindowTextLengthW(window) + 1;
+  std::wstring text(static_cast<std::size_t>(capacity), L'\0');
+  text.resize(static_cast<std::size_t>(::GetWindowTextW(window, text.data(), capacity)));
+  return text;
+}
+
+std::optional<Dialog> FindDialog(DWORD pid) {
+  for (HWND window : TopLevelWindows(pid)) {
+    // A box becomes visible once its caption and controls are in place.
+    if (WindowClass(window) != L"#32770" || !::IsWindowVisible(window)) continue;
+    Dialog dialog{window, WindowText(window), {}};
+    for (HWND child = ::GetWindow(window, GW_CHILD); child != nullptr; child = ::GetWindow(child, GW_HWNDNEXT)) {
+      if (!SameName(WindowClass(child), L"Static")) continue;
+      const std::wstring text = WindowText(child);
+      if (text.empty()) continue;
+      if (!dialog.text.empty()) dialog.text += L"\n";
+      dialog.text += text;
+    }
+    return dialog;
+  }
+  return std::nullopt;
+}
+
+std::optional<Dialog> WaitForDialog(DWORD pid, Milliseconds timeout) {
+  std::optional<Dialog> dialog;
+  WaitUntil([&] { return (dialog = FindDialog(pid)).has_value(); }, timeout);
+  return dialog;
+}
+
+bool PressOk(const Dialog& dialog) {
+  HWND button = ::GetDlgItem(dialog.window, IDOK);
+  return ::PostMessageW(dialog.window, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(button)) !=
+         FALSE;
+}
+
+bool RawPipeClient::Connect(const std::wstring& name, Milliseconds timeout) {
+  const std::wstring path = L"\\\\.\\pipe\\" + name;
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  for (;;) {
+    pipe_.Reset(::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    if (pipe_) break;
+    lastError_ = ::GetLastError();
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    if (lastError_ == ERROR_PIPE_BUSY)
+      ::WaitNamedPipeW(path.c_str(), static_cast<DWORD>(kPollInterval.count() * 10));
+    else
+      std::this_thread::sleep_for(kPollInterval);
+  }
+  DWORD mode = PIPE_READMODE_MESSAGE;
+  if (!::SetNamedPipeHandleState(pipe_.Get(), &mode, nullptr, nullptr)) {
+    lastError_ = ::GetLastError();
+    pipe_.Reset();
+    return false;
+  }
+  return true;
+}
+
+bool RawPipeClient::WriteMessage(std::span<const std::uint8_t> bytes) {
+  DWORD written = 0;
+  if (::WriteFile(pipe_.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+      written == bytes.size())
+    return true;
+  lastError_ = ::GetLastError();
+  return false;
+}
+
+bool RawPipeClient::WriteMessage(std::string_view bytes) {
+  return WriteMessage(std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()));
+}
+
+bool RawPipeClient::Flush() {
+  if (::FlushFileBuffers(pipe_.Get())) return true;
+  lastError_ = ::GetLastError();
+  return false;
+}
+
+}  // namespace zyp::e2e

@@ -1,0 +1,158 @@
+#pragma once
+// End-to-end test harness: runs the real programs from the test's own folder
+// (where the build puts the program, its companions and the tests), watches
+// their windows, drives the stand-in queue manager and reads its journal.
+#include <windows.h>
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <span>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/win32/scoped_handle.h"
+#include "tests/e2e/json_lines.h"
+
+namespace zyp::e2e {
+
+using namespace std::chrono_literals;
+using Milliseconds = std::chrono::milliseconds;
+
+// Variables added to (or replacing those of) the test's own environment.
+using Environment = std::vector<std::pair<std::wstring, std::wstring>>;
+
+// The folder of the running test program, with its trailing "\".
+std::wstring BinFolder();
+
+struct RunResult {
+  bool finished = false;  // ended by itself within the time-out
+  DWORD exitCode = 0;
+  Milliseconds elapsed{};    // from the start until the end was seen
+  bool windowShown = false;  // a visible top-level window was seen while it ran
+};
+
+// A program from BinFolder(), started as "<folder>\<program>" followed by a
+// blank and the raw argument text, exactly as given. A process that still
+// runs when its owner goes is ended.
+class ChildProcess {
+ public:
+  ChildProcess(const std::wstring& program, const std::wstring& arguments, const Environment& extra = {});
+  ~ChildProcess();
+  ChildProcess(ChildProcess&&) = default;
+  ChildProcess& operator=(ChildProcess&&) = default;
+
+  bool Started() const { return process_.Valid(); }
+  DWORD Id() const { return id_; }
+  bool Running() const;
+  // Waits for the end while looking for visible windows every few
+  // milliseconds; ends the process when the time runs out.
+  RunResult Wait(Milliseconds timeout);
+  void Kill();
+
+ private:
+  win32::UniqueHandle process_;
+  DWORD id_ = 0;
+  std::chrono::steady_clock::time_point started_;
+};
+
+// Starts a program and waits for it (see ChildProcess).
+RunResult RunProgram(const std::wstring& program, const std::wstring& arguments, const Environment& extra = {},
+                     Milliseconds timeout = 10s);
+
+// Polls until the condition holds; false when the time ran out first.
+bool WaitUntil(const std::function<bool()>& condition, Milliseconds timeout, Milliseconds interval = 10ms);
+
+// A journal file of its own in the temporary folder, removed afterwards.
+class Journal {
+ public:
+  Journal();
+  ~Journal();
+  Journal(const Journal&) = delete;
+  Journal& operator=(const Journal&) = delete;
+
+  // The variable that points the companions at this journal.
+  std::pair<std::wstring, std::wstring> Variable() const { return {L"ZYP_JOURNAL", path_}; }
+  // Every complete line so far; a line that is not JSON fails the test.
+  std::vector<JsonValue> Entries() const;
+  // Entries of one event, optionally only from one process id.
+  std::vector<JsonValue> Events(std::string_view event, DWORD pid = 0) const;
+  // Waits until an entry of the event that passes the filter exists.
+  std::optional<JsonValue> WaitFor(std::string_view event, Milliseconds timeout,
+                                   const std::function<bool(const JsonValue&)>& filter = {}) const;
+  // The raw content, for failure messages.
+  std::string Text() const;
+
+ private:
+  std::wstring path_;
+};
+
+// The stand-in queue manager, started with the journal and the given knobs
+// (ZYP_QM_...) and argument text. It is closed when its owner goes.
+class StandInManager {
+ public:
+  StandInManager(const Journal& journal, const Environment& knobs = {}, const std::wstring& arguments = L"");
+  ~StandInManager();
+
+  DWORD Id() const { return process_.Id(); }
+  // Waits for its "ready" entry: window and (unless switched off) pipe up.
+  bool WaitReady(Milliseconds timeout = 10s);
+  // Closes its window and waits for it to end.
+  void Stop();
+
+ private:
+  const Journal& journal_;
+  ChildProcess process_;
+};
+
+// The top-level window of class "TfrmZYPQueueManager", or null.
+HWND FindManagerWindow();
+// Closes every running queue manager (WM_CLOSE to its window) and waits
+// until its process has ended; true when none is left.
+bool CloseRunningManagers(Milliseconds timeout = 10s);
+
+// Top-level windows that belong to a process.
+std::vector<HWND> TopLevelWindows(DWORD pid);
+bool AnyVisibleWindow(DWORD pid);
+std::wstring WindowClass(HWND window);
+std::wstring WindowText(HWND window);
+
+// A visible dialog box (class "#32770") of a process, such as a message box.
+struct Dialog {
+  HWND window = nullptr;
+  std::wstring caption;
+  std::wstring text;  // the texts of its static controls, joined by line breaks
+};
+std::optional<Dialog> FindDialog(DWORD pid);
+std::optional<Dialog> WaitForDialog(DWORD pid, Milliseconds timeout);
+// Presses the dialog's OK button.
+bool PressOk(const Dialog& dialog);
+
+// A plain pipe client that writes whole pipe messages as it is told, for
+// checking what a server makes of exact byte sequences.
+class RawPipeClient {
+ public:
+  // Opens \\.\pipe\<name> in message read mode, waiting while all instances
+  // are busy; false (with LastError) when it cannot.
+  bool Connect(const std::wstring& name, Milliseconds timeout);
+  // One WriteFile: the bytes arrive as one pipe message.
+  bool WriteMessage(std::span<const std::uint8_t> bytes);
+  bool WriteMessage(std::string_view bytes);
+  // Returns once the server has read everything written.
+  bool Flush();
+  void Close() { pipe_.Reset(); }
+  DWORD LastError() const { return lastError_; }
+
+ private:
+  win32::UniqueHandle pipe_;
+  DWORD lastError_ = ERROR_SUCCESS;
+};
+
+inline constexpr wchar_t kProgramExe[] = L"ZYPQueueAddURL.exe";
+inline constexpr wchar_t kManagerExe[] = L"ZYPQueueManager.exe";
+inline constexpr wchar_t kLinkExplorerExe[] = L"ZYPLinkExplorer.exe";
+inline constexpr wchar_t kManagerPipe[] = L"ZYPQueueURLPipeServer";
+
+}  // namespace zyp::e2e
