@@ -67,7 +67,8 @@ class FakeFiles : public platform::Files {
   }
 
   std::u16string TempPath(std::uint32_t capacity) override {
-    return tempPath.size() <= capacity ? tempPath : std::u16string();
+    // The capacity counts the terminating zero too.
+    return tempPath.size() < capacity ? tempPath : std::u16string();
   }
   bool DirectoryExists(const std::u16string& path) override { return !path.empty() && HasFolder(path); }
   bool FileExists(const std::u16string& path) override { return !path.empty() && HasFile(path); }

@@ -1,0 +1,20 @@
+#pragma once
+// Files and folders through the Win32 file API.
+#include "platform/files.h"
+
+namespace zyp::win32 {
+
+class SystemFiles final : public platform::Files {
+ public:
+  std::u16string TempPath(std::uint32_t capacity) override;
+  bool DirectoryExists(const std::u16string& path) override;
+  bool FileExists(const std::u16string& path) override;
+  void ClearLastError() override;
+  std::uint32_t LastError() override;
+  bool MakeDirectory(const std::u16string& path) override;
+  std::unique_ptr<platform::WritableFile> CreateForWriting(const std::u16string& path) override;
+  bool Remove(const std::u16string& path) override;
+  std::vector<std::uint8_t> ReadAll(const std::u16string& path) override;
+};
+
+}  // namespace zyp::win32
