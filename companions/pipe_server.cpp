@@ -180,7 +180,6 @@ void PipeServer::Serve(win32::UniqueHandle pipe, std::uint32_t connection) noexc
       return;
     }
     Receive(pipe.Get(), connection);
-    ::DisconnectNamedPipe(pipe.Get());
   } catch (...) {
     // A connection that fails ends alone; the server goes on.
   }
@@ -246,6 +245,9 @@ void PipeServer::Receive(HANDLE pipe, std::uint32_t connection) {
     }
   }
 
+  // Disconnected before it is journaled: a test that saw the entry finds
+  // the pipe closed.
+  ::DisconnectNamedPipe(pipe);
   JournalEntry entry("disconnect");
   entry.Number("connection", connection).Text("reason", reason).Number("error", error);
   entry.Number("pipe_messages", pipeMessages);

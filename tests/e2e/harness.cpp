@@ -100,7 +100,6 @@ RunResult ChildProcess::Wait(Milliseconds timeout) {
     }
     if (now >= deadline) {
       result.elapsed = std::chrono::duration_cast<Milliseconds>(now - started_);
-      Kill();
       return result;
     }
   }
@@ -115,7 +114,7 @@ void ChildProcess::Kill() {
 RunResult RunProgram(const std::wstring& program, const std::wstring& arguments, const Environment& extra,
                      Milliseconds timeout) {
   ChildProcess child(program, arguments, extra);
-  return child.Wait(timeout);
+  return child.Wait(timeout);  // one that did not finish is ended with the child
 }
 
 bool WaitUntil(const std::function<bool()>& condition, Milliseconds timeout, Milliseconds interval) {
@@ -193,7 +192,7 @@ void StandInManager::Stop() {
   if (!process_.Running()) return;
   for (HWND window : TopLevelWindows(process_.Id()))
     if (WindowClass(window) == kManagerClass) ::PostMessageW(window, WM_CLOSE, 0, 0);
-  process_.Wait(10s);
+  if (!process_.Wait(10s).finished) process_.Kill();
 }
 
 HWND FindManagerWindow() { return ::FindWindowW(kManagerClass, nullptr); }
@@ -313,6 +312,28 @@ bool RawPipeClient::WriteMessage(std::span<const std::uint8_t> bytes) {
 
 bool RawPipeClient::WriteMessage(std::string_view bytes) {
   return WriteMessage(std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()));
+}
+
+std::optional<std::string> RawPipeClient::ReadMessage(Milliseconds timeout) {
+  DWORD available = 0;
+  const bool arrived = WaitUntil(
+      [&] {
+        if (::PeekNamedPipe(pipe_.Get(), nullptr, 0, nullptr, &available, nullptr)) return available != 0;
+        lastError_ = ::GetLastError();
+        return true;
+      },
+      timeout, kPollInterval);
+  if (!arrived || available == 0) return std::nullopt;
+  std::string message;
+  char buffer[4096];
+  for (;;) {
+    DWORD read = 0;
+    const BOOL done = ::ReadFile(pipe_.Get(), buffer, sizeof buffer, &read, nullptr);
+    message.append(buffer, read);
+    if (done) return message;
+    lastError_ = ::GetLastError();
+    if (lastError_ != ERROR_MORE_DATA) return std::nullopt;
+  }
 }
 
 bool RawPipeClient::Flush() {

@@ -48,7 +48,7 @@ class ChildProcess {
   DWORD Id() const { return id_; }
   bool Running() const;
   // Waits for the end while looking for visible windows every few
-  // milliseconds; ends the process when the time runs out.
+  // milliseconds; a process that outlasts the time-out keeps running.
   RunResult Wait(Milliseconds timeout);
   void Kill();
 
@@ -58,7 +58,7 @@ class ChildProcess {
   std::chrono::steady_clock::time_point started_;
 };
 
-// Starts a program and waits for it (see ChildProcess).
+// Starts a program and waits for it; one that outlasts the time-out is ended.
 RunResult RunProgram(const std::wstring& program, const std::wstring& arguments, const Environment& extra = {},
                      Milliseconds timeout = 10s);
 
@@ -142,6 +142,9 @@ class RawPipeClient {
   bool WriteMessage(std::string_view bytes);
   // Returns once the server has read everything written.
   bool Flush();
+  // The next whole message from the server; nothing when none came in time
+  // or the pipe failed.
+  std::optional<std::string> ReadMessage(Milliseconds timeout);
   void Close() { pipe_.Reset(); }
   DWORD LastError() const { return lastError_; }
 

@@ -3,6 +3,8 @@
 // work to the running one instead of taking over its window.
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include "pipes/framing.h"
 #include "tests/e2e/harness.h"
 
@@ -90,6 +92,69 @@ TEST_F(StandInManagerTest, SecondCopyHandsItsCommandLineToTheRunningOne) {
   EXPECT_EQ(progress[0]["wparam"].AsInt(), 101);
   EXPECT_EQ(progress[0]["lparam"].AsInt(), 1);
   EXPECT_EQ(journal_.Events("ready").size(), 1u) << "only the first copy runs a queue";
+}
+
+// The knobs let later tests meet a manager that misbehaves; each must do
+// what it says.
+TEST_F(StandInManagerTest, KnobsShapeWhatClientsMeet) {
+  {
+    StandInManager manager(journal_, {{L"ZYP_QM_NO_PIPE", L"1"}});
+    ASSERT_TRUE(manager.WaitReady());
+    RawPipeClient client;
+    EXPECT_FALSE(client.Connect(kManagerPipe, 300ms));
+    EXPECT_EQ(client.LastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+  }
+  {
+    StandInManager manager(journal_, {{L"ZYP_QM_BUSY", L"1"}});
+    ASSERT_TRUE(manager.WaitReady());
+    RawPipeClient client;
+    EXPECT_FALSE(client.Connect(kManagerPipe, 300ms));
+    EXPECT_EQ(client.LastError(), static_cast<DWORD>(ERROR_PIPE_BUSY));
+  }
+  {
+    StandInManager manager(journal_, {{L"ZYP_QM_SLOW_READ_MS", L"500"}, {L"ZYP_QM_REPLY", L"got it"}});
+    ASSERT_TRUE(manager.WaitReady());
+    RawPipeClient client;
+    ASSERT_TRUE(client.Connect(kManagerPipe, 5s));
+    const auto before = std::chrono::steady_clock::now();
+    ASSERT_TRUE(client.WriteMessage("ADDURL:slow"));
+    ASSERT_TRUE(client.Flush());
+    EXPECT_GE(std::chrono::steady_clock::now() - before, 400ms) << "the reader waits before it reads";
+    EXPECT_EQ(client.ReadMessage(5s), std::optional<std::string>("got it"));
+  }
+  {
+    StandInManager manager(journal_, {{L"ZYP_QM_CLOSE_AFTER", L"1"}});
+    ASSERT_TRUE(manager.WaitReady());
+    RawPipeClient client;
+    ASSERT_TRUE(client.Connect(kManagerPipe, 5s));
+    ASSERT_TRUE(client.WriteMessage("ADDURL:one"));
+    const DWORD pid = manager.Id();
+    ASSERT_TRUE(journal_.WaitFor("disconnect", 5s, [pid](const JsonValue& e) { return e["pid"].AsInt() == pid; }))
+        << journal_.Text();
+    EXPECT_FALSE(client.WriteMessage("ADDURL:two")) << "the server has closed the connection";
+  }
+  {
+    StandInManager manager(journal_, {{L"ZYP_QM_NO_READ", L"1"}});
+    ASSERT_TRUE(manager.WaitReady());
+    RawPipeClient client;
+    ASSERT_TRUE(client.Connect(kManagerPipe, 5s));
+    ASSERT_TRUE(client.WriteMessage("ADDURL:unread"));
+    const DWORD pid = manager.Id();
+    ASSERT_TRUE(journal_.WaitFor("connect", 5s, [pid](const JsonValue& e) { return e["pid"].AsInt() == pid; }));
+    std::this_thread::sleep_for(300ms);
+  }
+  const auto messages = journal_.Events("message");
+  std::vector<std::u16string> addresses;
+  for (const JsonValue& message : messages) addresses.push_back(message["address"].AsText());
+  EXPECT_EQ(addresses, (std::vector<std::u16string>{u"slow", u"one"})) << journal_.Text();
+}
+
+TEST_F(StandInManagerTest, EndsByItselfWhenIdle) {
+  StandInManager manager(journal_, {{L"ZYP_QM_IDLE_MS", L"300"}});
+  ASSERT_TRUE(manager.WaitReady());
+  const auto exit = journal_.WaitFor("exit", 5s);
+  ASSERT_TRUE(exit.has_value());
+  EXPECT_EQ((*exit)["reason"].AsText(), u"idle");
 }
 
 }  // namespace
