@@ -6,6 +6,7 @@
 // journals every whole message.
 #include <windows.h>
 
+#include <atomic>
 #include <cstdint>
 #include <mutex>
 #include <thread>
@@ -42,7 +43,7 @@ class PipeServer {
   ActivityClock& activity_;
   win32::UniqueHandle stop_;       // set once: everything winds down
   win32::UniqueHandle listening_;  // set when clients can connect, or when listening failed
-  bool listeningFailed_ = false;
+  std::atomic<bool> listeningFailed_{false};
   std::thread listener_;
   std::mutex connectionsMutex_;
   std::vector<std::thread> connections_;
