@@ -1,8 +1,10 @@
 #include "intake/dispatch.h"
 
+#include "intake/address_request.h"
 #include "intake/command_line.h"
 #include "intake/companions.h"
 #include "intake/fixed_texts.h"
+#include "intake/queue_messages.h"
 #include "platform/ascii_text.h"
 
 namespace zyp::intake {
@@ -14,7 +16,7 @@ RequestKind ClassifyFirstArgument(std::u16string_view firstArgument) {
   return RequestKind::Address;
 }
 
-void Dispatch(Services& services) {
+Delivery Dispatch(Services& services) {
   services.windowing.MoveMainWindow(kHiddenLeft, kHiddenTop);
   const CommandLine commandLine(services.process.CommandLine());
   const std::u16string firstArgument = commandLine.Argument(1);
@@ -22,25 +24,35 @@ void Dispatch(Services& services) {
   const platform::WindowHandle managerWindow =
       services.windowing.FindTopLevelWindow(std::u16string(kManagerWindowClass));
 
+  Delivery delivery = Delivery::NotDelivered;
   switch (ClassifyFirstArgument(firstArgument)) {
-    case RequestKind::Control:
+    case RequestKind::Control: {
+      bool delivered = false;
       if (managerWindow != 0) {
         const bool start = AsciiEqualIgnoreCase(firstArgument, kStartWord);
-        services.windowing.Post(managerWindow, progressMessage, kProgressWParam,
-                                start ? kProgressStart : kProgressStop);
+        delivered = services.windowing.Post(managerWindow, progressMessage, kProgressWParam,
+                                            start ? kProgressStart : kProgressStop);
       } else {
-        StartCompanion(services, kManagerProgram, firstArgument);
+        delivered = StartCompanion(services, kManagerProgram, firstArgument);
       }
       PostCloseRequest(services);
-      return;
+      return delivered ? Delivery::Delivered : Delivery::NotDelivered;
+    }
     case RequestKind::List:
-    case RequestKind::Address:
-      // TODO(#5): deliver list and address requests; until then both take the common ending.
+      delivery = RunListRequest(services, firstArgument, managerWindow);
       break;
+    case RequestKind::Address: {
+      const AddressOutcome outcome = RunAddressRequest(services, firstArgument, commandLine);
+      if (outcome.linkExplorer) return outcome.delivery;
+      delivery = outcome.delivery;
+      break;
+    }
   }
 
+  // The pipe worker writes the queued message during this pause.
   services.process.Pause(kClosingPauseMs);
   PostCloseRequest(services);
+  return delivery;
 }
 
 }  // namespace zyp::intake

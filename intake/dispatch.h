@@ -14,6 +14,8 @@ enum class RequestKind { Control, List, Address };
 RequestKind ClassifyFirstArgument(std::u16string_view firstArgument);
 
 // Runs once, on the main thread, while the main window is being created.
-void Dispatch(Services& services);
+// Errors that escape (a parameter file that cannot be read) stop it before
+// the close request is posted.
+Delivery Dispatch(Services& services);
 
 }  // namespace zyp::intake

@@ -1,9 +1,17 @@
 #pragma once
 // Everything a request reaches outside itself, handed to dispatch by the
 // application: the platform's operations and the program's own components.
+#include "intake/queue_pipe.h"
+#include "platform/files.h"
+#include "platform/locale.h"
 #include "platform/process.h"
+#include "platform/registry.h"
 #include "platform/shell.h"
 #include "platform/windowing.h"
+
+namespace zyp::cookies {
+class CookieStore;
+}
 
 namespace zyp::intake {
 
@@ -11,6 +19,19 @@ struct Services {
   platform::Process& process;
   platform::Windowing& windowing;
   platform::Shell& shell;
+  platform::Files& files;
+  platform::Locale& locale;
+  platform::Registry& registry;
+  cookies::CookieStore& cookies;
+  QueuePipe& pipe;
+};
+
+// How far a request got. A queue message counts as delivered only once the
+// pipe's server has read it, which the caller learns from the pipe client.
+enum class Delivery {
+  NotDelivered,  // nothing sent, nothing started
+  Delivered,     // the control message posted or a companion started
+  Queued,        // a queue message handed to the pipe client
 };
 
 }  // namespace zyp::intake

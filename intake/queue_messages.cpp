@@ -1,0 +1,28 @@
+#include "intake/queue_messages.h"
+
+#include <vector>
+
+#include "intake/fixed_texts.h"
+#include "intake/utf8.h"
+
+namespace zyp::intake {
+
+std::u16string MakeAddressText(const std::u16string& address, const std::u16string& extraText) {
+  if (extraText.empty()) return address;
+  return address + std::u16string(kExtraTextOpen) + extraText + std::u16string(kExtraTextClose);
+}
+
+bool ConnectQueue(QueuePipe& pipe) { return pipe.Connect(kQueueConnectWaitMs, true); }
+
+bool SendPipeText(QueuePipe& pipe, std::u16string_view text) {
+  const std::string bytes = ToUtf8(text);
+  return pipe.Write(bytes.c_str(), static_cast<std::int32_t>(bytes.size()));
+}
+
+Delivery RunListRequest(Services& services, const std::u16string& firstArgument, platform::WindowHandle managerWindow) {
+  if (managerWindow == 0 || !ConnectQueue(services.pipe)) return Delivery::NotDelivered;
+  const std::u16string message = std::u16string(kAddUrlsPrefix) + firstArgument.substr(kListPrefix.size());
+  return SendPipeText(services.pipe, message) ? Delivery::Queued : Delivery::NotDelivered;
+}
+
+}  // namespace zyp::intake

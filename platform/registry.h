@@ -1,0 +1,37 @@
+#pragma once
+// The current user's registry hive, one open key per operation.
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace zyp::platform {
+
+struct RegistryValue {
+  std::uint32_t type = 0;  // REG_SZ 1, REG_EXPAND_SZ 2, ...
+  std::vector<std::uint8_t> data;
+};
+
+// An open key; destruction closes it (RegCloseKey), without forcing a flush.
+class RegistryKey {
+ public:
+  virtual ~RegistryKey() = default;
+  // RegQueryValueExW: the value's type and data; nothing when the value does
+  // not exist. Throws PlatformError on any other failure.
+  virtual std::optional<RegistryValue> Query(const std::u16string& name) = 0;
+  // RegSetValueExW with REG_SZ and one terminating NUL. Throws PlatformError.
+  virtual void SetString(const std::u16string& name, const std::u16string& text) = 0;
+  // RegDeleteValueW; a missing value is no error.
+  virtual void DeleteValue(const std::u16string& name) = 0;
+};
+
+class Registry {
+ public:
+  virtual ~Registry() = default;
+  // RegOpenKeyExW under HKEY_CURRENT_USER with KEY_ALL_ACCESS. Never creates
+  // the key: null when it is missing or full access is refused.
+  virtual std::unique_ptr<RegistryKey> OpenCurrentUserKey(const std::u16string& path) = 0;
+};
+
+}  // namespace zyp::platform
