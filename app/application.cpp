@@ -13,47 +13,69 @@ std::u16string TitleFromModule() {
   wchar_t path[MAX_PATH + 1] = {};
   ::GetModuleFileNameW(nullptr, path, MAX_PATH);
   std::wstring name = path;
-  name = name.substr(name.find_last_of(L"\\/:") + 1);
+  name = name.substr(name.find_last_of(L"\\:") + 1);
   if (const auto dot = name.find_last_of(L'.'); dot != std::wstring::npos) name.resize(dot);
   if (name.size() > 1) ::CharLowerW(name.data() + 1);
   return win32::FromWide(name);
 }
 
-}  // namespace
-
-Application::Application() : title_(TitleFromModule()) {
-  Create(L"TApplication", WS_EX_TOOLWINDOW, WS_POPUP | WS_CAPTION | WS_CLIPSIBLINGS | WS_SYSMENU | WS_MINIMIZEBOX,
-         win32::Wide(title_), 0, 0, 0, 0);
+// The message of the innermost error of a chain of wrapped ones.
+std::u16string InnermostMessage(std::exception_ptr error, bool& silent) {
+  try {
+    std::rethrow_exception(error);
+  } catch (const std::nested_exception& outer) {
+    if (outer.nested_ptr()) return InnermostMessage(outer.nested_ptr(), silent);
+    throw;
+  } catch (const AbortError&) {
+    silent = true;
+  } catch (const Error& e) {
+    return e.Message();
+  } catch (const std::exception& e) {
+    const std::string what = e.what();
+    return std::u16string(what.begin(), what.end());
+  } catch (...) {
+  }
+  return {};
 }
 
-int Application::Run() {
+}  // namespace
+
+Application::Application()
+    : icon_(::LoadIconW(::GetModuleHandleW(nullptr), L"MAINICON")), title_(TitleFromModule()) {
+  Create(L"TApplication", WS_EX_TOOLWINDOW, WS_POPUP | WS_CAPTION | WS_CLIPSIBLINGS | WS_SYSMENU | WS_MINIMIZEBOX,
+         win32::Wide(title_), 0, 0, 0, 0, nullptr, icon_);
+}
+
+Application::~Application() {
+  // The window goes before OLE is undone.
+  Destroy();
+}
+
+void Application::Run() {
   MSG msg{};
-  for (;;) {
-    const BOOL got = ::GetMessageW(&msg, nullptr, 0, 0);
-    if (got == 0 || got == -1) break;
+  while (!terminated_) {
+    if (!::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+      ::WaitMessage();
+      continue;
+    }
+    if (msg.message == WM_QUIT) {
+      terminated_ = true;
+      break;
+    }
     ::TranslateMessage(&msg);
     ::DispatchMessageW(&msg);
     if (auto error = win32::TakeDispatchError()) ReportError(error);
   }
-  return static_cast<int>(msg.wParam);
 }
 
-void Application::ReportError(std::exception_ptr error) {
-  std::u16string text;
-  try {
-    std::rethrow_exception(error);
-  } catch (const AbortError&) {
-    return;
-  } catch (const Error& e) {
-    text = e.Message();
-  } catch (const std::exception& e) {
-    const std::string what = e.what();
-    text.assign(what.begin(), what.end());
-  }
-  if (!text.empty() && text.back() > u'.') text.push_back(u'.');
+bool Application::ReportError(std::exception_ptr error) {
+  bool silent = false;
+  const std::u16string text = ErrorReportText(InnermostMessage(error, silent));
+  if (silent) return false;
   HWND owner = ::GetActiveWindow();
   if (owner == nullptr) owner = Handle();
   ::MessageBoxW(owner, win32::Wide(text), win32::Wide(title_), MB_ICONERROR | MB_OK);
+  return true;
 }
 
 }  // namespace zyp::app

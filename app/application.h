@@ -1,12 +1,13 @@
 #pragma once
-// The application object: the program's title, its hidden application window
-// (a tool window, so the process never has a taskbar button), the message
-// loop and the error report.
+// The application object: the program's title and icon, its hidden
+// application window (a tool window that never shows, so the process never
+// has a taskbar button), the message loop and the error report.
 #include <windows.h>
 
 #include <exception>
 #include <string>
 
+#include "app/ole_initialization.h"
 #include "platform/win32/message_window.h"
 
 namespace zyp::app {
@@ -14,16 +15,35 @@ namespace zyp::app {
 class Application final : public win32::MessageWindow {
  public:
   Application();
+  ~Application() override;
 
   const std::u16string& Title() const { return title_; }
-  // Runs until WM_QUIT; returns its exit code.
-  int Run();
-  // Shows an error that stopped an action: a message box owned by the
-  // process's active window, or else the application window.
-  void ReportError(std::exception_ptr error);
+  HICON Icon() const { return icon_; }
+
+  // The first window created through the application; its close ends the
+  // message loop.
+  void SetMainWindow(HWND window) { mainWindow_ = window; }
+  HWND MainWindow() const { return mainWindow_; }
+
+  bool ShowMainForm = true;
+  bool MainFormOnTaskBar = false;
+  bool Terminated() const { return terminated_; }
+
+  // Takes and dispatches messages until WM_QUIT. An error that escapes the
+  // handling of a message is reported and the loop goes on.
+  void Run();
+
+  // Shows an error in a message box with the application's title, owned by
+  // the process's active window or else the application window. The abort
+  // kind is not shown. True when a box was shown.
+  bool ReportError(std::exception_ptr error);
 
  private:
+  OleInitialization ole_;
+  HICON icon_;  // shared with the module: never destroyed
   std::u16string title_;
+  HWND mainWindow_ = nullptr;
+  bool terminated_ = false;
 };
 
 }  // namespace zyp::app

@@ -4,13 +4,29 @@
 
 #include "app/application.h"
 #include "app/main_window.h"
+#include "app/ole_initialization.h"
+#include "cookies/cookie_store.h"
+#include "pipes/pipe_module.h"
+#include "platform/win32/system_files.h"
+#include "platform/win32/system_locale.h"
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+  // Start-up runs top to bottom and shut-down in reverse: the cookie store,
+  // the pipe module, the application (its window, then OLE), and COM last.
+  zyp::app::ComInitialization com;
   zyp::app::Application application;
-  int exitCode = 0;
-  {
-    zyp::app::TfrmZYPQueueAddURL mainWindow(application);
-    exitCode = application.Run();
-  }
-  return exitCode;
+  zyp::pipes::PipeModule pipeModule;
+  zyp::win32::SystemFiles files;
+  zyp::win32::SystemLocale locale;
+  zyp::cookies::CookieStore cookies(files, locale);
+  com.Initialize();
+
+  zyp::app::TfrmZYPQueueAddURL mainWindow(application, files, locale, cookies);
+  application.SetMainWindow(mainWindow.Handle());
+  application.ShowMainForm = false;
+  application.MainFormOnTaskBar = false;
+  application.Run();
+  // Every pipe client and worker is gone before the modules shut down.
+  mainWindow.DestroyComponents();
+  return mainWindow.ExitCode();
 }

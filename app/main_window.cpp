@@ -1,7 +1,11 @@
 #include "app/main_window.h"
 
+#include "app/pipe_client_queue.h"
+#include "cookies/cookie_store.h"
 #include "intake/dispatch.h"
+#include "pipes/pipe_client.h"
 #include "platform/win32/system_process.h"
+#include "platform/win32/system_registry.h"
 #include "platform/win32/system_windowing.h"
 
 namespace zyp::app {
@@ -16,27 +20,48 @@ constexpr int kClientWidth = 242;
 constexpr int kClientHeight = 76;
 constexpr DWORD kStyle = WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN;
 
+constexpr std::uint32_t kQueueMemoryThrottle = 10240000;
+constexpr char16_t kQueuePipeName[] = u"ZYPQueueURLPipeServer";
+
 }  // namespace
 
-TfrmZYPQueueAddURL::TfrmZYPQueueAddURL(Application& application) : application_(application) {
+TfrmZYPQueueAddURL::TfrmZYPQueueAddURL(Application& application, platform::Files& files,
+                                       platform::Locale& locale, cookies::CookieStore& cookies)
+    : application_(application), files_(files), locale_(locale), cookies_(cookies) {
   RECT frame{0, 0, kClientWidth, kClientHeight};
   ::AdjustWindowRectEx(&frame, kStyle, FALSE, 0);
   Create(L"TfrmZYPQueueAddURL", 0, kStyle, kCaption, kDesignLeft, kDesignTop, frame.right - frame.left,
          frame.bottom - frame.top);
+
+  PipeClient2 = &components_.CreateComponent<pipes::TPipeClient>();
+  PipeClient2->SetMemoryThrottle(kQueueMemoryThrottle);
+  PipeClient2->SetPipeName(kQueuePipeName);
+  // Tells a delivered queue message from one that was only queued.
+  PipeClient2->OnPipeSent = [this](pipes::TPipeClient&, HANDLE, std::uint32_t) { writeConfirmed_ = true; };
+
   try {
     FormCreate();
   } catch (...) {
+    errorReported_ = true;
     application_.ReportError(std::current_exception());
+    // Nothing else would ever close the hidden window: end the run.
+    ::PostMessageW(Handle(), WM_CLOSE, 0, 0);
   }
 }
+
+TfrmZYPQueueAddURL::~TfrmZYPQueueAddURL() { DestroyComponents(); }
 
 void TfrmZYPQueueAddURL::FormCreate() {
   win32::SystemProcess process;
   win32::SystemWindowing windowing(application_.Handle(), Handle());
   win32::SystemShell shell;
-  intake::Services services{process, windowing, shell};
-  intake::Dispatch(services);
+  win32::SystemRegistry registry;
+  PipeClientQueue pipe(*PipeClient2);
+  intake::Services services{process, windowing, shell, files_, locale_, registry, cookies_, pipe};
+  delivery_ = intake::Dispatch(services);
 }
+
+int TfrmZYPQueueAddURL::ExitCode() const { return intake::ExitCodeFor(delivery_, writeConfirmed_, errorReported_); }
 
 LRESULT TfrmZYPQueueAddURL::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
   if (message == WM_CLOSE) {

@@ -4,19 +4,48 @@
 #include <windows.h>
 
 #include "app/application.h"
+#include "app/component_owner.h"
+#include "intake/delivery.h"
+#include "platform/files.h"
+#include "platform/locale.h"
 #include "platform/win32/message_window.h"
+
+namespace zyp::cookies {
+class CookieStore;
+}
+namespace zyp::pipes {
+class TPipeClient;
+}
 
 namespace zyp::app {
 
 class TfrmZYPQueueAddURL final : public win32::MessageWindow {
  public:
-  explicit TfrmZYPQueueAddURL(Application& application);
+  TfrmZYPQueueAddURL(Application& application, platform::Files& files, platform::Locale& locale,
+                     cookies::CookieStore& cookies);
+  ~TfrmZYPQueueAddURL() override;
+
+  // Destroys the components in reverse order of creation; the pipe client
+  // stops its worker and waits for it while messages go on being handled.
+  void DestroyComponents() { components_.DestroyComponents(); }
+
+  // What the run achieved, once the components are gone.
+  int ExitCode() const;
 
  private:
   void FormCreate();
   LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
 
   Application& application_;
+  platform::Files& files_;
+  platform::Locale& locale_;
+  cookies::CookieStore& cookies_;
+  ComponentOwner components_;
+  pipes::TPipeClient* PipeClient2 = nullptr;
+
+  intake::Delivery delivery_ = intake::Delivery::NotDelivered;
+  bool writeConfirmed_ = false;
+  bool errorReported_ = false;
 };
 
 }  // namespace zyp::app

@@ -1,6 +1,7 @@
 #pragma once
 // Everything a request reaches outside itself, handed to dispatch by the
 // application: the platform's operations and the program's own components.
+#include "intake/delivery.h"
 #include "intake/queue_pipe.h"
 #include "platform/files.h"
 #include "platform/locale.h"
@@ -24,14 +25,6 @@ struct Services {
   platform::Registry& registry;
   cookies::CookieStore& cookies;
   QueuePipe& pipe;
-};
-
-// How far a request got. A queue message counts as delivered only once the
-// pipe's server has read it, which the caller learns from the pipe client.
-enum class Delivery {
-  NotDelivered,  // nothing sent, nothing started
-  Delivered,     // the control message posted or a companion started
-  Queued,        // a queue message handed to the pipe client
 };
 
 }  // namespace zyp::intake

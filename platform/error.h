@@ -33,4 +33,11 @@ class AbortError : public Error {
   AbortError() : Error(u"Operation aborted") {}
 };
 
+// The text of an error report: the message with "." appended, unless it is
+// empty or already ends in "." or in a character below ".".
+inline std::u16string ErrorReportText(std::u16string message) {
+  if (!message.empty() && message.back() > u'.') message.push_back(u'.');
+  return message;
+}
+
 }  // namespace zyp

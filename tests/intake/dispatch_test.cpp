@@ -213,3 +213,18 @@ TEST_F(DispatchTest, UnreadableParameterFileStopsDispatchBeforeTheCloseRequest) 
 
 }  // namespace
 }  // namespace zyp::intake
+
+namespace zyp::intake {
+namespace {
+
+TEST(ExitCodeFor, TellsDeliveredFromLost) {
+  EXPECT_EQ(ExitCodeFor(Delivery::Delivered, false, false), 0);
+  EXPECT_EQ(ExitCodeFor(Delivery::Queued, true, false), 0);
+  EXPECT_EQ(ExitCodeFor(Delivery::Queued, false, false), 2);
+  EXPECT_EQ(ExitCodeFor(Delivery::NotDelivered, false, false), 2);
+  EXPECT_EQ(ExitCodeFor(Delivery::NotDelivered, true, false), 2);
+  EXPECT_EQ(ExitCodeFor(Delivery::Delivered, true, true), 1);
+}
+
+}  // namespace
+}  // namespace zyp::intake
