@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "cookies/cookie_merge.h"
-#include "fuzz/cookies/fuzz_text.h"
+#include "fuzz/fuzz_text.h"
 #include "tests/fakes/fake_locale.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <string_view>
 
 #include "cookies/cookie_store.h"
-#include "fuzz/cookies/fuzz_text.h"
+#include "fuzz/fuzz_text.h"
 #include "tests/fakes/fake_files.h"
 #include "tests/fakes/fake_locale.h"
 
