@@ -40,8 +40,7 @@ std::u16string InnermostMessage(std::exception_ptr error, bool& silent) {
 
 }  // namespace
 
-Application::Application()
-    : icon_(::LoadIconW(::GetModuleHandleW(nullptr), L"MAINICON")), title_(TitleFromModule()) {
+Application::Application() : icon_(::LoadIconW(::GetModuleHandleW(nullptr), L"MAINICON")), title_(TitleFromModule()) {
   Create(L"TApplication", WS_EX_TOOLWINDOW, WS_POPUP | WS_CAPTION | WS_CLIPSIBLINGS | WS_SYSMENU | WS_MINIMIZEBOX,
          win32::Wide(title_), 0, 0, 0, 0, nullptr, icon_);
 }
@@ -49,6 +48,11 @@ Application::Application()
 Application::~Application() {
   // The window goes before OLE is undone.
   Destroy();
+}
+
+LRESULT Application::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+  if (watcher_ != nullptr && watcher_->ApplicationMessage(message, wParam, lParam)) return 0;
+  return MessageWindow::HandleMessage(message, wParam, lParam);
 }
 
 void Application::Run() {

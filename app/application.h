@@ -8,11 +8,12 @@
 #include <string>
 
 #include "app/ole_initialization.h"
+#include "app/tray_icon.h"
 #include "platform/win32/message_window.h"
 
 namespace zyp::app {
 
-class Application final : public win32::MessageWindow {
+class Application final : public win32::MessageWindow, public TrayApplication {
  public:
   Application();
   ~Application() override;
@@ -38,11 +39,20 @@ class Application final : public win32::MessageWindow {
   // kind is not shown. True when a box was shown.
   bool ReportError(std::exception_ptr error);
 
+  // What the notification-area component needs of the application.
+  HWND ApplicationWindow() override { return Handle(); }
+  HICON ApplicationIcon() override { return icon_; }
+  void SetShowMainWindow(bool show) override { ShowMainForm = show; }
+  void WatchMessages(ApplicationMessageWatcher* watcher) override { watcher_ = watcher; }
+
  private:
+  LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
+
   OleInitialization ole_;
   HICON icon_;  // shared with the module: never destroyed
   std::u16string title_;
   HWND mainWindow_ = nullptr;
+  ApplicationMessageWatcher* watcher_ = nullptr;
   bool terminated_ = false;
 };
 

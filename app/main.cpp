@@ -9,6 +9,7 @@
 #include "pipes/pipe_module.h"
 #include "platform/win32/system_files.h"
 #include "platform/win32/system_locale.h"
+#include "platform/win32/system_notification_area.h"
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   // Start-up runs top to bottom and shut-down in reverse: the cookie store,
@@ -21,7 +22,8 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   zyp::cookies::CookieStore cookies(files, locale);
   com.Initialize();
 
-  zyp::app::TfrmZYPQueueAddURL mainWindow(application, files, locale, cookies);
+  zyp::win32::SystemNotificationArea notificationArea;
+  zyp::app::TfrmZYPQueueAddURL mainWindow(application, notificationArea, files, locale, cookies);
   application.SetMainWindow(mainWindow.Handle());
   application.ShowMainForm = false;
   application.MainFormOnTaskBar = false;

@@ -25,21 +25,15 @@ constexpr char16_t kQueuePipeName[] = u"ZYPQueueURLPipeServer";
 
 }  // namespace
 
-TfrmZYPQueueAddURL::TfrmZYPQueueAddURL(Application& application, platform::Files& files,
-                                       platform::Locale& locale, cookies::CookieStore& cookies)
+TfrmZYPQueueAddURL::TfrmZYPQueueAddURL(Application& application, platform::NotificationArea& notificationArea,
+                                       platform::Files& files, platform::Locale& locale, cookies::CookieStore& cookies)
     : application_(application), files_(files), locale_(locale), cookies_(cookies) {
   RECT frame{0, 0, kClientWidth, kClientHeight};
   ::AdjustWindowRectEx(&frame, kStyle, FALSE, 0);
   Create(L"TfrmZYPQueueAddURL", 0, kStyle, kCaption, kDesignLeft, kDesignTop, frame.right - frame.left,
          frame.bottom - frame.top);
-
-  PipeClient2 = &components_.CreateComponent<pipes::TPipeClient>();
-  PipeClient2->SetMemoryThrottle(kQueueMemoryThrottle);
-  PipeClient2->SetPipeName(kQueuePipeName);
-  // Tells a delivered queue message from one that was only queued.
-  PipeClient2->OnPipeSent = [this](pipes::TPipeClient&, HANDLE, std::uint32_t) { writeConfirmed_ = true; };
-
   try {
+    CreateComponents(notificationArea);
     FormCreate();
   } catch (...) {
     errorReported_ = true;
@@ -50,6 +44,23 @@ TfrmZYPQueueAddURL::TfrmZYPQueueAddURL(Application& application, platform::Files
 }
 
 TfrmZYPQueueAddURL::~TfrmZYPQueueAddURL() { DestroyComponents(); }
+
+void TfrmZYPQueueAddURL::CreateComponents(platform::NotificationArea& notificationArea) {
+  PipeClient2 = &components_.CreateComponent<pipes::TPipeClient>();
+  PipeClient2->SetMemoryThrottle(kQueueMemoryThrottle);
+  PipeClient2->SetPipeName(kQueuePipeName);
+  // Tells a delivered queue message from one that was only queued.
+  PipeClient2->OnPipeSent = [this](pipes::TPipeClient&, HANDLE, std::uint32_t) { writeConfirmed_ = true; };
+
+  TrayIcon1 = &components_.CreateComponent<TTrayIcon>(application_, notificationArea);
+  TrayIcon1->SetActive(true);
+  TrayIcon1->SetIconIndex(0);
+  TrayIcon1->SetVisibility(
+      {TTrayVisibility::tvVisibleTaskList, TTrayVisibility::tvAutoHide, TTrayVisibility::tvAutoHideIcon});
+
+  // Every component is configured: their load steps run before the work.
+  TrayIcon1->Loaded();
+}
 
 void TfrmZYPQueueAddURL::FormCreate() {
   win32::SystemProcess process;

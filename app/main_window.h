@@ -5,9 +5,11 @@
 
 #include "app/application.h"
 #include "app/component_owner.h"
+#include "app/tray_icon.h"
 #include "intake/delivery.h"
 #include "platform/files.h"
 #include "platform/locale.h"
+#include "platform/notification_area.h"
 #include "platform/win32/message_window.h"
 
 namespace zyp::cookies {
@@ -21,8 +23,8 @@ namespace zyp::app {
 
 class TfrmZYPQueueAddURL final : public win32::MessageWindow {
  public:
-  TfrmZYPQueueAddURL(Application& application, platform::Files& files, platform::Locale& locale,
-                     cookies::CookieStore& cookies);
+  TfrmZYPQueueAddURL(Application& application, platform::NotificationArea& notificationArea, platform::Files& files,
+                     platform::Locale& locale, cookies::CookieStore& cookies);
   ~TfrmZYPQueueAddURL() override;
 
   // Destroys the components in reverse order of creation; the pipe client
@@ -33,6 +35,7 @@ class TfrmZYPQueueAddURL final : public win32::MessageWindow {
   int ExitCode() const;
 
  private:
+  void CreateComponents(platform::NotificationArea& notificationArea);
   void FormCreate();
   LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
 
@@ -42,6 +45,7 @@ class TfrmZYPQueueAddURL final : public win32::MessageWindow {
   cookies::CookieStore& cookies_;
   ComponentOwner components_;
   pipes::TPipeClient* PipeClient2 = nullptr;
+  TTrayIcon* TrayIcon1 = nullptr;
 
   intake::Delivery delivery_ = intake::Delivery::NotDelivered;
   bool writeConfirmed_ = false;
