@@ -1,0 +1,98 @@
+// Many requests in one process, through the real files, locale and registry
+// (only the desktop and the pipe are stand-ins): handle count and private
+// memory stay flat.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+#include <psapi.h>
+
+#include <string>
+
+#include "cookies/cookie_store.h"
+#include "intake/dispatch.h"
+#include "platform/win32/system_files.h"
+#include "platform/win32/system_locale.h"
+#include "platform/win32/system_registry.h"
+#include "tests/fakes/fake_desktop.h"
+#include "tests/fakes/fake_queue_pipe.h"
+
+namespace zyp {
+namespace {
+
+constexpr wchar_t kKey[] = L"SOFTWARE\\Tarvesk Software\\Pelloran";
+
+struct Usage {
+  DWORD handles = 0;
+  SIZE_T privateBytes = 0;
+};
+
+Usage CurrentUsage() {
+  Usage usage;
+  ::GetProcessHandleCount(::GetCurrentProcess(), &usage.handles);
+  PROCESS_MEMORY_COUNTERS_EX counters{};
+  counters.cb = sizeof(counters);
+  ::GetProcessMemoryInfo(::GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters),
+                         sizeof(counters));
+  usage.privateBytes = counters.PrivateUsage;
+  return usage;
+}
+
+std::wstring TempFolder() {
+  wchar_t path[MAX_PATH + 1] = {};
+  ::GetTempPathW(MAX_PATH, path);
+  return path;
+}
+
+void WriteFileBytes(const std::wstring& path, const std::string& bytes) {
+  HANDLE file = ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  DWORD written = 0;
+  ::WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+  ::CloseHandle(file);
+}
+
+TEST(DispatchLeaks, ThousandRequestsLeaveHandlesAndMemoryFlat) {
+  HKEY key = nullptr;
+  ASSERT_EQ(::RegCreateKeyExW(HKEY_CURRENT_USER, kKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+            ERROR_SUCCESS);
+  ::RegCloseKey(key);
+
+  win32::SystemFiles files;
+  win32::SystemLocale locale;
+  win32::SystemRegistry registry;
+  fakes::FakeQueuePipe pipe;
+  cookies::CookieStore cookies(files, locale);
+  const std::wstring parameterFile = TempFolder() + L"zyp-leak-request.txt";
+  const std::string request =
+      "ZYP Parameter File\r\nhttp://www.leak-test.example.com/file.zip\r\n"
+      "cookielist=session=abc; theme=dark; SESSION=def\r\ncookies=LT\r\nagent=Leak/1.0\r\n"
+      "pagetitle=A title\r\nloadfromregistry\r\n";
+
+  auto runRequests = [&](int count) {
+    for (int i = 0; i < count; ++i) {
+      WriteFileBytes(parameterFile, request);
+      fakes::FakeDesktop desktop;
+      desktop.windows[u"TfrmZYPQueueManager"] = 0x777;
+      desktop.commandLine = u"prog \"" + std::u16string(parameterFile.begin(), parameterFile.end()) + u"\"";
+      intake::Services services{desktop, desktop, desktop, files, locale, registry, cookies, pipe};
+      ASSERT_EQ(intake::Dispatch(services), intake::Delivery::Queued);
+      pipe.writes.clear();
+      pipe.connects.clear();
+    }
+  };
+
+  runRequests(50);  // warm-up: first-use allocations of the system libraries
+  const Usage before = CurrentUsage();
+  runRequests(1000);
+  const Usage after = CurrentUsage();
+
+  EXPECT_LE(after.handles, before.handles + 2) << before.handles << " -> " << after.handles;
+  EXPECT_LT(after.privateBytes, before.privateBytes + 512 * 1024)
+      << before.privateBytes << " -> " << after.privateBytes;
+  EXPECT_EQ(::GetFileAttributesW(parameterFile.c_str()), INVALID_FILE_ATTRIBUTES);  // deleted after use
+
+  ::RegDeleteKeyW(HKEY_CURRENT_USER, kKey);
+}
+
+}  // namespace
+}  // namespace zyp
