@@ -5,8 +5,8 @@
 #include <algorithm>
 
 #include "companions/pipe_names.h"
-#include "companions/utf8.h"
 #include "intake/fixed_texts.h"
+#include "intake/utf8.h"
 #include "pipes/framing.h"
 #include "platform/ascii_text.h"
 #include "platform/win32/scoped_handle.h"
@@ -91,7 +91,7 @@ void HandOff(Journal& journal, const intake::CommandLine& commandLine) {
     return;
   }
   const std::u16string text = u"ADDURL:" + first;
-  const DWORD error = SendMessageText(ToUtf8(text));
+  const DWORD error = SendMessageText(intake::ToUtf8(text));
   journal.Write(
       entry.Text("kind", u"pipe").Text("text", text).Flag("delivered", error == ERROR_SUCCESS).Number("error", error));
 }

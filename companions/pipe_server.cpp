@@ -4,7 +4,7 @@
 
 #include "companions/pipe_names.h"
 #include "companions/queue_message.h"
-#include "companions/utf8.h"
+#include "intake/utf8.h"
 #include "pipes/framing.h"
 
 namespace zyp::companions {
@@ -257,13 +257,20 @@ void PipeServer::Receive(HANDLE pipe, std::uint32_t connection) {
 
 void PipeServer::Deliver(HANDLE pipe, std::uint32_t connection, const std::vector<std::uint8_t>& bytes,
                          std::uint32_t packets) {
-  const std::u16string text = FromUtf8(bytes);
+  const std::u16string text =
+      intake::FromUtf8(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
   const QueueMessage message = ParseQueueMessage(text);
   JournalEntry entry("message");
   entry.Number("connection", connection).Text("kind", KindName(message.kind)).Text("text", text);
   switch (message.kind) {
     case QueueMessage::Kind::AddUrl:
       entry.Text("address", message.address).Flag("has_extra", message.hasExtra).Text("extra", message.extra);
+      // Read when the message arrives: the program must have written the
+      // site's cookies before it sent the address.
+      if (const std::u16string file = cookies_.FileName(message.address); !file.empty()) {
+        entry.Text("cookie_file", file);
+        if (const auto line = cookies_.Line(message.address)) entry.Text("cookies", *line);
+      }
       break;
     case QueueMessage::Kind::AddUrls:
       entry.Text("list", message.list);
@@ -277,7 +284,8 @@ void PipeServer::Deliver(HANDLE pipe, std::uint32_t connection, const std::vecto
   if (!knobs_.reply.empty()) {
     const win32::UniqueHandle event = NewEvent(true, false);
     DWORD error = ERROR_SUCCESS;
-    const bool sent = WriteMessage(pipe, event.Get(), stop_.Get(), ToUtf8(knobs_.reply), error) == Outcome::Done;
+    const bool sent =
+        WriteMessage(pipe, event.Get(), stop_.Get(), intake::ToUtf8(knobs_.reply), error) == Outcome::Done;
     journal_.Write(JournalEntry("reply").Number("connection", connection).Flag("sent", sent).Number("error", error));
   }
 }

@@ -3,7 +3,7 @@
 // number of instances, one of them waiting for a client at a time. Each
 // connection is read on a thread of its own, which reassembles multi-packet
 // messages by the same receiving rule as the program's pipe client and
-// journals every whole message.
+// journals every whole message, with the cookie line of each address.
 #include <windows.h>
 
 #include <atomic>
@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "companions/activity_clock.h"
+#include "companions/cookie_reader.h"
 #include "companions/journal.h"
 #include "companions/manager_knobs.h"
 #include "platform/win32/scoped_handle.h"
@@ -41,6 +42,7 @@ class PipeServer {
   Journal& journal_;
   const ManagerKnobs knobs_;
   ActivityClock& activity_;
+  CookieReader cookies_;
   win32::UniqueHandle stop_;       // set once: everything winds down
   win32::UniqueHandle listening_;  // set when clients can connect, or when listening failed
   std::atomic<bool> listeningFailed_{false};
