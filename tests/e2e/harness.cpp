@@ -59,13 +59,18 @@ std::wstring BinFolder() {
   return folder;
 }
 
-ChildProcess::ChildProcess(const std::wstring& program, const std::wstring& arguments, const Environment& extra) {
+ChildProcess::ChildProcess(const std::wstring& program, const std::wstring& arguments, const Environment& extra,
+                           std::optional<WORD> showCommand) {
   const std::wstring file = BinFolder() + program;
   std::wstring commandLine = L"\"" + file + L"\"";
   if (!arguments.empty()) commandLine += L" " + arguments;
   std::wstring environment = EnvironmentBlock(extra);
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
+  if (showCommand) {
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = *showCommand;
+  }
   PROCESS_INFORMATION info{};
   started_ = std::chrono::steady_clock::now();
   if (::CreateProcessW(file.c_str(), commandLine.data(), nullptr, nullptr, FALSE, CREATE_UNICODE_ENVIRONMENT,

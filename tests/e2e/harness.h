@@ -35,17 +35,20 @@ struct RunResult {
 };
 
 // A program from BinFolder(), started as "<folder>\<program>" followed by a
-// blank and the raw argument text, exactly as given. A process that still
-// runs when its owner goes is ended.
+// blank and the raw argument text, exactly as given, with the show command
+// (STARTF_USESHOWWINDOW) when one is given. A process that still runs when
+// its owner goes is ended.
 class ChildProcess {
  public:
-  ChildProcess(const std::wstring& program, const std::wstring& arguments, const Environment& extra = {});
+  ChildProcess(const std::wstring& program, const std::wstring& arguments, const Environment& extra = {},
+               std::optional<WORD> showCommand = std::nullopt);
   ~ChildProcess();
   ChildProcess(ChildProcess&&) = default;
   ChildProcess& operator=(ChildProcess&&) = default;
 
   bool Started() const { return process_.Valid(); }
   DWORD Id() const { return id_; }
+  HANDLE Process() const { return process_.Get(); }
   bool Running() const;
   // Waits for the end while looking for visible windows every few
   // milliseconds; a process that outlasts the time-out keeps running.
