@@ -347,4 +347,38 @@ bool RawPipeClient::Flush() {
   return false;
 }
 
+std::wstring TempFolder() {
+  wchar_t folder[MAX_PATH + 1] = {};
+  ::GetTempPathW(MAX_PATH, folder);
+  return folder;
+}
+
+bool FileExists(const std::wstring& path) {
+  const DWORD attributes = ::GetFileAttributesW(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+std::string Utf8(std::wstring_view text) {
+  if (text.empty()) return {};
+  const int length =
+      ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+  std::string bytes(static_cast<std::size_t>(length), '\0');
+  ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), bytes.data(), length, nullptr, nullptr);
+  return bytes;
+}
+
+RequestFile::RequestFile(std::wstring_view name, const std::vector<std::wstring>& lines)
+    : path_(TempFolder() + L"zyp-e2e-" + std::to_wstring(::GetCurrentProcessId()) + L"-" + std::wstring(name)) {
+  std::string bytes = "\xEF\xBB\xBF";
+  for (const std::wstring& line : lines) bytes += Utf8(line) + "\r\n";
+  const win32::UniqueHandle file(
+      ::CreateFileW(path_.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  DWORD written = 0;
+  EXPECT_TRUE(file && ::WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+              written == bytes.size())
+      << "cannot write " << std::string(path_.begin(), path_.end());
+}
+
+RequestFile::~RequestFile() { ::DeleteFileW(path_.c_str()); }
+
 }  // namespace zyp::e2e

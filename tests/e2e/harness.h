@@ -156,6 +156,27 @@ class RawPipeClient {
   DWORD lastError_ = ERROR_SUCCESS;
 };
 
+// The temporary folder of the prefix, with its trailing "\".
+std::wstring TempFolder();
+bool FileExists(const std::wstring& path);
+// The text in UTF-8, as the system converts it.
+std::string Utf8(std::wstring_view text);
+
+// A request file in the temporary folder, in UTF-8 with its byte-order mark
+// and CR LF breaks, removed when the test ends if the program left it.
+class RequestFile {
+ public:
+  RequestFile(std::wstring_view name, const std::vector<std::wstring>& lines);
+  ~RequestFile();
+  RequestFile(const RequestFile&) = delete;
+  RequestFile& operator=(const RequestFile&) = delete;
+
+  const std::wstring& Path() const { return path_; }
+
+ private:
+  std::wstring path_;
+};
+
 inline constexpr wchar_t kProgramExe[] = L"ZYPQueueAddURL.exe";
 inline constexpr wchar_t kManagerExe[] = L"ZYPQueueManager.exe";
 inline constexpr wchar_t kLinkExplorerExe[] = L"ZYPLinkExplorer.exe";

@@ -19,15 +19,6 @@ constexpr wchar_t kVendorKey[] = L"SOFTWARE\\Tarvesk Software";
 
 std::u16string U16(std::wstring_view text) { return std::u16string(text.begin(), text.end()); }
 
-std::string Utf8(std::wstring_view text) {
-  if (text.empty()) return {};
-  const int length =
-      ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
-  std::string bytes(static_cast<std::size_t>(length), '\0');
-  ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), bytes.data(), length, nullptr, nullptr);
-  return bytes;
-}
-
 std::u16string Hex(std::string_view bytes) {
   static constexpr char16_t kDigits[] = u"0123456789abcdef";
   std::u16string hex;
@@ -38,41 +29,6 @@ std::u16string Hex(std::string_view bytes) {
   }
   return hex;
 }
-
-std::wstring TempFolder() {
-  wchar_t folder[MAX_PATH + 1] = {};
-  ::GetTempPathW(MAX_PATH, folder);
-  return folder;
-}
-
-bool FileExists(const std::wstring& path) {
-  const DWORD attributes = ::GetFileAttributesW(path.c_str());
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
-}
-
-// A request file in UTF-8 with its byte-order mark and CR LF breaks, removed
-// when the test ends if the program left it.
-class RequestFile {
- public:
-  RequestFile(std::wstring_view name, const std::vector<std::wstring>& lines)
-      : path_(TempFolder() + L"zyp-e2e-" + std::to_wstring(::GetCurrentProcessId()) + L"-" + std::wstring(name)) {
-    std::string bytes = "\xEF\xBB\xBF";
-    for (const std::wstring& line : lines) bytes += Utf8(line) + "\r\n";
-    const win32::UniqueHandle file(
-        ::CreateFileW(path_.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    DWORD written = 0;
-    EXPECT_TRUE(file && ::WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
-                written == bytes.size());
-  }
-  ~RequestFile() { ::DeleteFileW(path_.c_str()); }
-  RequestFile(const RequestFile&) = delete;
-  RequestFile& operator=(const RequestFile&) = delete;
-
-  const std::wstring& Path() const { return path_; }
-
- private:
-  std::wstring path_;
-};
 
 // The browser settings key of the prefix, made for the test and put back
 // as it was afterwards: removed when it did not exist, else the values the
