@@ -15,6 +15,18 @@ else()
   message(STATUS "GoogleTest not found at ${GTEST_SOURCE_DIR}: tests are not built")
 endif()
 
+# Adds every folder below the current one that has a CMakeLists.txt: each
+# holds the tests, benchmarks or fuzz targets of one area.
+function(zyp_add_area_folders)
+  file(GLOB areas LIST_DIRECTORIES true RELATIVE ${CMAKE_CURRENT_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR}/*)
+  list(SORT areas)
+  foreach(area IN LISTS areas)
+    if(EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/${area}/CMakeLists.txt)
+      add_subdirectory(${area})
+    endif()
+  endforeach()
+endfunction()
+
 # zyp_add_test(<name> SOURCES <files...> [LIBRARIES <libs...>] [LOCK <resource>]
 #              [LABELS <labels...>] [TIMEOUT <seconds>])
 # LOCK serialises tests that share a system-wide name (the queue manager's

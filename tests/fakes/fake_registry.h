@@ -28,14 +28,7 @@ class FakeRegistry : public platform::Registry {
   void AddKey(const std::u16string& path) { keys[Fold(path)]; }
   bool HasKey(const std::u16string& path) const { return keys.count(Fold(path)) != 0; }
   void SetString(const std::u16string& path, const std::u16string& name, const std::u16string& text) {
-    platform::RegistryValue value{1, {}};
-    for (const char16_t c : text) {
-      value.data.push_back(static_cast<std::uint8_t>(c & 0xFF));
-      value.data.push_back(static_cast<std::uint8_t>(c >> 8));
-    }
-    value.data.push_back(0);
-    value.data.push_back(0);
-    keys[Fold(path)][Fold(name)] = {name, value};
+    keys[Fold(path)][Fold(name)] = {name, StringValue(text)};
   }
   void SetRaw(const std::u16string& path, const std::u16string& name, platform::RegistryValue value) {
     keys[Fold(path)][Fold(name)] = {name, std::move(value)};
@@ -67,6 +60,17 @@ class FakeRegistry : public platform::Registry {
   }
 
  private:
+  // REG_SZ data: the text in UTF-16 LE and one terminating NUL.
+  static platform::RegistryValue StringValue(const std::u16string& text) {
+    platform::RegistryValue value{1, {}};
+    for (const char16_t c : text) {
+      value.data.push_back(static_cast<std::uint8_t>(c & 0xFF));
+      value.data.push_back(static_cast<std::uint8_t>(c >> 8));
+    }
+    value.data.push_back(0);
+    value.data.push_back(0);
+    return value;
+  }
   static std::u16string Fold(const std::u16string& text) {
     std::u16string folded = text;
     for (auto& c : folded) c = AsciiLower(c);
@@ -84,14 +88,7 @@ class FakeRegistry : public platform::Registry {
     }
     void SetString(const std::u16string& name, const std::u16string& text) override {
       if (registry_.refuseWrites) throw PlatformError(5, u"Access denied");
-      platform::RegistryValue value{1, {}};
-      for (const char16_t c : text) {
-        value.data.push_back(static_cast<std::uint8_t>(c & 0xFF));
-        value.data.push_back(static_cast<std::uint8_t>(c >> 8));
-      }
-      value.data.push_back(0);
-      value.data.push_back(0);
-      key_[Fold(name)] = {name, value};
+      key_[Fold(name)] = {name, StringValue(text)};
     }
     void DeleteValue(const std::u16string& name) override { key_.erase(Fold(name)); }
 
