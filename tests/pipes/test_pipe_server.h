@@ -1,0 +1,96 @@
+#pragma once
+// An in-test named-pipe server in message mode, with a name of its own per
+// instance so that tests can run side by side. It records every message it
+// reads, as it came, and can answer, stop reading, or close its end.
+#include <windows.h>
+
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/win32/scoped_handle.h"
+
+namespace zyp::pipes::testing {
+
+using Bytes = std::vector<std::uint8_t>;
+
+struct ServerOptions {
+  // False: connections are accepted but not read until StartReading.
+  bool read = true;
+  // Serve one client at a time: the next instance of the pipe exists only
+  // once the previous client has gone.
+  bool oneAtATime = false;
+  // Pause before each read, to stand for a slow server.
+  DWORD readDelayMs = 0;
+};
+
+class TestPipeServer {
+ public:
+  explicit TestPipeServer(ServerOptions options = {});
+  ~TestPipeServer();
+  TestPipeServer(const TestPipeServer&) = delete;
+  TestPipeServer& operator=(const TestPipeServer&) = delete;
+
+  const std::u16string& Name() const { return name_; }
+
+  // Every message read so far, from all connections, in the order read.
+  std::vector<Bytes> Messages();
+  std::size_t MessageCount();
+  bool WaitForMessages(std::size_t count, DWORD timeoutMs);
+  std::size_t Connections();
+  bool WaitForConnections(std::size_t count, DWORD timeoutMs);
+  // How many clients have closed their end.
+  std::size_t ClientsGone();
+  bool WaitForClientsGone(std::size_t count, DWORD timeoutMs);
+
+  void StartReading();
+  // Queues one message for a connection; a thread of the server writes the
+  // queued messages in order, so the test's thread stays free to take them
+  // in.
+  void Send(std::size_t connection, const Bytes& message);
+  // Closes the server's end (the client sees a broken pipe).
+  void Close(std::size_t connection);
+  // Disconnects the client from the server's side.
+  void Disconnect(std::size_t connection);
+
+ private:
+  struct Connection {
+    win32::UniqueHandle pipe;
+    win32::UniqueHandle stop;
+    std::thread reader;
+  };
+
+  void AcceptLoop();
+  void SendLoop();
+  void Serve(Connection& connection);
+  void Stop(Connection& connection);
+  template <typename Predicate>
+  bool WaitFor(DWORD timeoutMs, Predicate predicate);
+
+  ServerOptions options_;
+  std::u16string name_;
+  std::wstring path_;
+  win32::UniqueHandle stop_;
+  win32::UniqueHandle reading_;
+  win32::UniqueHandle ready_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::vector<Bytes> messages_;
+  std::vector<std::unique_ptr<Connection>> connections_;
+  std::size_t clientsGone_ = 0;
+  std::deque<std::pair<std::size_t, Bytes>> outgoing_;
+  bool stopping_ = false;
+  std::thread acceptor_;
+  std::thread sender_;
+};
+
+// A file name pattern count in a folder, for the temporary files of
+// multi-packet messages.
+std::size_t CountFiles(const std::wstring& folder, const wchar_t* pattern);
+
+}  // namespace zyp::pipes::testing
