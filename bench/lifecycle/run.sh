@@ -1,0 +1,66 @@
+#!/usr/bin/env bash
+# Where an address request's time goes: runs the phase-timed build of the
+# program (same sources, same order) beside the stand-in queue manager and
+# prints the median of each phase, then the run-time and memory comparison
+# against the least delivering program (bench/requests).
+#   bench/lifecycle/run.sh [build folder] [runs]   (defaults: build/windows, 9)
+set -euo pipefail
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+build=$(cd "$root" && mkdir -p "${1:-build/windows}" && cd "${1:-build/windows}" && pwd)
+runs=${2:-9}
+[ "$runs" -ge 5 ] || { echo "at least 5 runs" >&2; exit 2; }
+
+cd "$root"
+if [ ! -f "$build/CMakeCache.txt" ]; then
+  cmake --preset windows -B "$build" >/dev/null
+fi
+cmake --build "$build" --target ZYPQueueManager zyp_lifecycle_phases >/dev/null
+
+. "$root/cmake/wine-env.sh"
+zyp_wine_env "$build"
+zyp_wine_prefix
+zyp_wine_server
+wine=/usr/lib/wine/wine64
+bin=$build/bin
+
+work=$(mktemp -d)
+export ZYP_JOURNAL="Z:${work//\//\\}\\journal.jsonl"
+export ZYP_PHASES="Z:${work//\//\\}\\phases.txt"
+manager=""
+cleanup() {
+  # The manager was started above and is ended by its own process id.
+  if [ -n "$manager" ]; then
+    kill "$manager" 2>/dev/null || true
+    wait "$manager" 2>/dev/null || true
+  fi
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+ZYP_QM_IDLE_MS=600000 "$wine" "$bin/ZYPQueueManager.exe" </dev/null >/dev/null 2>&1 &
+manager=$!
+for _ in $(seq 100); do
+  grep -q '"event":"ready"' "$work/journal.jsonl" 2>/dev/null && break
+  sleep 0.1
+done
+grep -q '"event":"ready"' "$work/journal.jsonl" || { echo "the stand-in queue manager did not come up" >&2; exit 1; }
+
+"$wine" "$bin/zyp_lifecycle_phases.exe" http://www.example.com/file.zip </dev/null >/dev/null 2>&1 || true
+: >"$work/phases.txt"  # the warm-up's phases are not counted
+for _ in $(seq "$runs"); do
+  "$wine" "$bin/zyp_lifecycle_phases.exe" http://www.example.com/file.zip </dev/null >/dev/null 2>&1 || true
+done
+echo "phases of an address request, manager running ($runs runs, median ms):"
+awk '{ v[$1] = v[$1] " " $2; if (!($1 in seen)) { seen[$1] = 1; order[++n] = $1 } }
+     END { for (i = 1; i <= n; i++) { cmd = "echo" v[order[i]] " | tr \" \" \"\\n\" | sort -g";
+             m = 0; delete a; while ((cmd | getline x) > 0) if (x != "") a[++m] = x; close(cmd);
+             med = (m % 2) ? a[(m + 1) / 2] : (a[m / 2] + a[m / 2 + 1]) / 2;
+             printf "  %-34s %9.1f\n", order[i], med } }' "$work/phases.txt"
+messages=$(grep -c '"event":"message"' "$work/journal.jsonl" || true)
+echo "the manager received $messages messages for $((runs + 1)) runs"
+
+kill "$manager" 2>/dev/null || true
+wait "$manager" 2>/dev/null || true
+manager=""
+echo
+"$root/bench/requests/run.sh" "$build" "$runs"
