@@ -2,6 +2,8 @@
 // download queue manager, then ends by itself.
 #include <windows.h>
 
+#include <chrono>
+
 #include "app/application.h"
 #include "app/main_window.h"
 #include "app/ole_initialization.h"
@@ -11,7 +13,17 @@
 #include "platform/win32/system_locale.h"
 #include "platform/win32/system_notification_area.h"
 
+namespace {
+
+// Whatever the queue manager does, the run ends within the closing pause,
+// the connection wait and two seconds; delivery may go on until this long
+// after the start, leaving the rest for the tear-down.
+constexpr std::chrono::milliseconds kDeliveryDeadline{4500};
+
+}  // namespace
+
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+  const auto started = std::chrono::steady_clock::now();
   // Start-up runs top to bottom and shut-down in reverse: the cookie store,
   // the pipe module, the application (its window, then OLE), and COM last.
   zyp::app::ComInitialization com;
@@ -28,6 +40,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   application.ShowMainForm = false;
   application.MainFormOnTaskBar = false;
   application.Run();
+  mainWindow.FinishDelivery(started + kDeliveryDeadline);
   // Every pipe client and worker is gone before the modules shut down.
   mainWindow.DestroyComponents();
   return mainWindow.ExitCode();

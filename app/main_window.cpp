@@ -4,6 +4,7 @@
 #include "cookies/cookie_store.h"
 #include "intake/dispatch.h"
 #include "pipes/pipe_client.h"
+#include "pipes/thread_sync.h"
 #include "platform/win32/system_process.h"
 #include "platform/win32/system_registry.h"
 #include "platform/win32/system_windowing.h"
@@ -49,8 +50,12 @@ void TfrmZYPQueueAddURL::CreateComponents(platform::NotificationArea& notificati
   PipeClient2 = &components_.CreateComponent<pipes::TPipeClient>();
   PipeClient2->SetMemoryThrottle(kQueueMemoryThrottle);
   PipeClient2->SetPipeName(kQueuePipeName);
-  // Tells a delivered queue message from one that was only queued.
-  PipeClient2->OnPipeSent = [this](pipes::TPipeClient&, HANDLE, std::uint32_t) { writeConfirmed_ = true; };
+  // Tells a delivered queue message from one that was only queued: the
+  // worker takes the next packet only after this notice, so a notice that
+  // finds the queue empty confirms the last packet.
+  PipeClient2->OnPipeSent = [this](pipes::TPipeClient& client, HANDLE, std::uint32_t) {
+    writeConfirmed_ = client.QueuedSize() == 0;
+  };
 
   TrayIcon1 = &components_.CreateComponent<TTrayIcon>(application_, notificationArea);
   TrayIcon1->SetActive(true);
@@ -70,6 +75,21 @@ void TfrmZYPQueueAddURL::FormCreate() {
   PipeClientQueue pipe(*PipeClient2);
   intake::Services services{process, windowing, shell, files_, locale_, registry, cookies_, pipe};
   delivery_ = intake::Dispatch(services);
+}
+
+void TfrmZYPQueueAddURL::FinishDelivery(std::chrono::steady_clock::time_point deadline) {
+  if (delivery_ != intake::Delivery::Queued) return;
+  while (!writeConfirmed_ && PipeClient2->Connected()) {
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) break;
+    ::MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(left.count()), QS_ALLINPUT);
+    try {
+      pipes::PumpMessages();
+    } catch (...) {
+      application_.ReportError(std::current_exception());
+    }
+  }
 }
 
 int TfrmZYPQueueAddURL::ExitCode() const { return intake::ExitCodeFor(delivery_, writeConfirmed_, errorReported_); }

@@ -3,6 +3,8 @@
 // never shown, and closing it ends the program.
 #include <windows.h>
 
+#include <chrono>
+
 #include "app/application.h"
 #include "app/component_owner.h"
 #include "app/tray_icon.h"
@@ -26,6 +28,11 @@ class TfrmZYPQueueAddURL final : public win32::MessageWindow {
   TfrmZYPQueueAddURL(Application& application, platform::NotificationArea& notificationArea, platform::Files& files,
                      platform::Locale& locale, cookies::CookieStore& cookies);
   ~TfrmZYPQueueAddURL() override;
+
+  // A queue message of more than one packet is written one packet per
+  // handled notice: goes on handling messages until the pipe's server has
+  // read all of it, the connection ended, or the deadline passed.
+  void FinishDelivery(std::chrono::steady_clock::time_point deadline);
 
   // Destroys the components in reverse order of creation; the pipe client
   // stops its worker and waits for it while messages go on being handled.
