@@ -35,15 +35,38 @@ std::vector<Bytes> Frame(const Bytes& payload) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  // Each payload: a two-byte length (scaled up so that splits happen), then
-  // that many bytes taken from the input, repeated as needed.
+  // Each payload from two input bytes: a kind that picks a length near the
+  // framing's boundaries (or a 16-byte near-miss of a control packet), and a
+  // fill byte; the next input bytes are written over its start.
   std::vector<Bytes> payloads;
   std::size_t at = 0;
-  while (at + 2 <= size && payloads.size() < 8) {
-    const std::size_t length = (std::size_t(data[at]) | std::size_t(data[at + 1]) << 8) * 3;
+  while (at + 2 <= size && payloads.size() < 6) {
+    const std::uint8_t kind = data[at], fill = data[at + 1];
     at += 2;
-    Bytes payload(length);
-    for (std::size_t i = 0; i < length; ++i) payload[i] = size > at ? data[at + i % (size - at)] : 0;
+    const std::size_t near = fill % 5;  // -2 .. +2 around a boundary
+    std::size_t length = 0;
+    switch (kind % 4) {
+      case 0:
+        length = fill;
+        break;
+      case 1:
+        length = zyp::pipes::kMaxPipeWrite - 2 + near;
+        break;
+      case 2:
+        length = 2 * zyp::pipes::kMaxPipeWrite - 2 + near;
+        break;
+      default:
+        length = zyp::pipes::kControlPacketSize;
+        break;
+    }
+    Bytes payload(length, fill);
+    if (kind % 4 == 3) {
+      const auto packet =
+          zyp::pipes::MakeControlPacket(kind & 0x80 ? zyp::pipes::kStartMarker : zyp::pipes::kEndMarker);
+      std::copy(packet.begin(), packet.end(), payload.begin());
+      payload[fill % payload.size()] ^= static_cast<std::uint8_t>(kind >> 2);  // may leave it a packet
+    }
+    for (std::size_t i = 0; i < length && at < size && i < 8; ++i) payload[i] ^= data[at++];
     if (!zyp::pipes::ControlMarker(payload)) payloads.push_back(std::move(payload));
   }
 
