@@ -12,6 +12,7 @@ ManagerKnobs ManagerKnobs::FromEnvironment() {
   knobs.slowReadMs = EnvironmentNumber(u"ZYP_QM_SLOW_READ_MS", 0);
   knobs.reply = EnvironmentText(u"ZYP_QM_REPLY");
   knobs.closeAfter = EnvironmentNumber(u"ZYP_QM_CLOSE_AFTER", 0);
+  knobs.hangUp = EnvironmentNumber(u"ZYP_QM_HANG_UP", 0) != 0;
   knobs.idleMs = EnvironmentNumber(u"ZYP_QM_IDLE_MS", knobs.idleMs);
   return knobs;
 }

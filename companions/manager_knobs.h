@@ -7,6 +7,7 @@
 //   ZYP_QM_SLOW_READ_MS=n   wait n ms before each read
 //   ZYP_QM_REPLY=text       answer every received message with this text
 //   ZYP_QM_CLOSE_AFTER=n    drop a connection after it carried n pipe messages
+//   ZYP_QM_HANG_UP=1        drop every connection as soon as it is accepted
 //   ZYP_QM_IDLE_MS=n        exit after n ms without any activity
 #include <cstdint>
 #include <string>
@@ -20,6 +21,7 @@ struct ManagerKnobs {
   std::uint32_t slowReadMs = 0;
   std::u16string reply;
   std::uint32_t closeAfter = 0;  // 0: never
+  bool hangUp = false;
   std::uint32_t idleMs = 5000;
 
   static ManagerKnobs FromEnvironment();

@@ -174,6 +174,11 @@ void PipeServer::Serve(win32::UniqueHandle pipe, std::uint32_t connection) noexc
   try {
     activity_.Touch();
     journal_.Write(JournalEntry("connect").Number("connection", connection));
+    if (knobs_.hangUp) {
+      ::DisconnectNamedPipe(pipe.Get());
+      journal_.Write(JournalEntry("disconnect").Number("connection", connection).Text("reason", u"hang up"));
+      return;
+    }
     if (knobs_.noRead) {
       ::WaitForSingleObject(stop_.Get(), INFINITE);
       journal_.Write(JournalEntry("disconnect").Number("connection", connection).Text("reason", u"stop"));

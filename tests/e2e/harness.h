@@ -161,12 +161,24 @@ std::wstring TempFolder();
 bool FileExists(const std::wstring& path);
 // The text in UTF-8, as the system converts it.
 std::string Utf8(std::wstring_view text);
+// The bytes as lower-case hex digits, as the stand-in journals them.
+std::u16string HexBytes(std::string_view bytes);
+// The whole content of a file; empty when it cannot be read.
+std::string FileBytes(const std::wstring& path);
+// The program's cookie folder in the temporary folder, with its trailing "\".
+std::wstring CookieFolder();
 
-// A request file in the temporary folder, in UTF-8 with its byte-order mark
-// and CR LF breaks, removed when the test ends if the program left it.
+// A request file in the temporary folder, with its byte-order mark and CR LF
+// breaks, removed when the test ends if the program left it. UTF-16 carries
+// what UTF-8 cannot, such as unpaired surrogates.
+enum class FileEncoding { Utf8, Utf16LE };
+
 class RequestFile {
  public:
-  RequestFile(std::wstring_view name, const std::vector<std::wstring>& lines);
+  RequestFile(std::wstring_view name, const std::vector<std::wstring>& lines,
+              FileEncoding encoding = FileEncoding::Utf8);
+  // The file holds exactly these bytes.
+  RequestFile(std::wstring_view name, std::string_view bytes);
   ~RequestFile();
   RequestFile(const RequestFile&) = delete;
   RequestFile& operator=(const RequestFile&) = delete;
@@ -175,6 +187,36 @@ class RequestFile {
 
  private:
   std::wstring path_;
+};
+
+// The browser settings key of the current user (with its vendor key above
+// it) as it was when the snapshot was taken, put back when it goes: a test
+// may create, fill or remove the key meanwhile.
+class SettingsKeySnapshot {
+ public:
+  SettingsKeySnapshot();
+  ~SettingsKeySnapshot();
+  SettingsKeySnapshot(const SettingsKeySnapshot&) = delete;
+  SettingsKeySnapshot& operator=(const SettingsKeySnapshot&) = delete;
+
+  static bool KeyExists();
+  static void RemoveKey();
+  // Creates the key when it is missing and stores the value.
+  static void SetValue(const std::wstring& name, DWORD type, std::span<const std::uint8_t> data);
+  static void SetText(const std::wstring& name, const std::wstring& text);
+  // A REG_SZ value, or nothing when it is missing or of another type.
+  static std::optional<std::wstring> Text(const std::wstring& name);
+  static bool ValueExists(const std::wstring& name);
+
+ private:
+  struct Value {
+    std::wstring name;
+    DWORD type = REG_NONE;
+    std::vector<std::uint8_t> data;
+  };
+  bool vendorExisted_ = false;
+  bool keyExisted_ = false;
+  std::vector<Value> values_;
 };
 
 inline constexpr wchar_t kProgramExe[] = L"ZYPQueueAddURL.exe";
