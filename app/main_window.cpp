@@ -2,7 +2,6 @@
 
 #include "app/pipe_client_queue.h"
 #include "cookies/cookie_store.h"
-#include "intake/dispatch.h"
 #include "pipes/pipe_client.h"
 #include "pipes/thread_sync.h"
 #include "platform/win32/system_process.h"
@@ -27,7 +26,8 @@ constexpr char16_t kQueuePipeName[] = u"ZYPQueueURLPipeServer";
 }  // namespace
 
 TfrmZYPQueueAddURL::TfrmZYPQueueAddURL(Application& application, platform::NotificationArea& notificationArea,
-                                       platform::Files& files, platform::Locale& locale, cookies::CookieStore& cookies)
+                                       platform::Files& files, platform::Locale& locale, cookies::CookieStore& cookies,
+                                       Work work)
     : application_(application), files_(files), locale_(locale), cookies_(cookies) {
   RECT frame{0, 0, kClientWidth, kClientHeight};
   ::AdjustWindowRectEx(&frame, kStyle, FALSE, 0);
@@ -35,7 +35,7 @@ TfrmZYPQueueAddURL::TfrmZYPQueueAddURL(Application& application, platform::Notif
          frame.bottom - frame.top);
   try {
     CreateComponents(notificationArea);
-    FormCreate();
+    FormCreate(work);
   } catch (...) {
     errorReported_ = true;
     application_.ReportError(std::current_exception());
@@ -67,14 +67,14 @@ void TfrmZYPQueueAddURL::CreateComponents(platform::NotificationArea& notificati
   TrayIcon1->Loaded();
 }
 
-void TfrmZYPQueueAddURL::FormCreate() {
+void TfrmZYPQueueAddURL::FormCreate(const Work& work) {
   win32::SystemProcess process;
   win32::SystemWindowing windowing(application_.Handle(), Handle());
   win32::SystemShell shell;
   win32::SystemRegistry registry;
   PipeClientQueue pipe(*PipeClient2);
   intake::Services services{process, windowing, shell, files_, locale_, registry, cookies_, pipe};
-  delivery_ = intake::Dispatch(services);
+  delivery_ = work(services);
 }
 
 void TfrmZYPQueueAddURL::FinishDelivery(std::chrono::steady_clock::time_point deadline) {

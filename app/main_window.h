@@ -4,11 +4,14 @@
 #include <windows.h>
 
 #include <chrono>
+#include <functional>
 
 #include "app/application.h"
 #include "app/component_owner.h"
 #include "app/tray_icon.h"
 #include "intake/delivery.h"
+#include "intake/dispatch.h"
+#include "intake/services.h"
 #include "platform/files.h"
 #include "platform/locale.h"
 #include "platform/notification_area.h"
@@ -25,8 +28,11 @@ namespace zyp::app {
 
 class TfrmZYPQueueAddURL final : public win32::MessageWindow {
  public:
+  // The work that the window's creation runs: dispatch of the command line.
+  using Work = std::function<intake::Delivery(intake::Services& services)>;
+
   TfrmZYPQueueAddURL(Application& application, platform::NotificationArea& notificationArea, platform::Files& files,
-                     platform::Locale& locale, cookies::CookieStore& cookies);
+                     platform::Locale& locale, cookies::CookieStore& cookies, Work work = intake::Dispatch);
   ~TfrmZYPQueueAddURL() override;
 
   // A queue message of more than one packet is written one packet per
@@ -43,7 +49,7 @@ class TfrmZYPQueueAddURL final : public win32::MessageWindow {
 
  private:
   void CreateComponents(platform::NotificationArea& notificationArea);
-  void FormCreate();
+  void FormCreate(const Work& work);
   LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
 
   Application& application_;
