@@ -21,6 +21,17 @@ namespace zyp::e2e {
 using namespace std::chrono_literals;
 using Milliseconds = std::chrono::milliseconds;
 
+// How long the program may take: the closing pause, the connection wait and
+// the close; Wine adds a moment to start and end a process, and a run is
+// timed from CreateProcessW to the end of the process.
+inline constexpr Milliseconds kPause = 1000ms;
+inline constexpr Milliseconds kConnectionWait = 3000ms;
+inline constexpr Milliseconds kCloseBound = 2000ms;
+inline constexpr Milliseconds kProcessSlack = 1000ms;
+inline constexpr Milliseconds kRunBound = kPause + kConnectionWait + kCloseBound + kProcessSlack;
+// The longest command line CreateProcessW takes, its terminating zero included.
+inline constexpr std::size_t kCommandLineLimit = 32767;
+
 // Variables added to (or replacing those of) the test's own environment.
 using Environment = std::vector<std::pair<std::wstring, std::wstring>>;
 

@@ -15,15 +15,6 @@
 namespace zyp::e2e {
 namespace {
 
-constexpr Milliseconds kPause = 1000ms;
-constexpr Milliseconds kConnectionWait = 3000ms;
-constexpr Milliseconds kCloseBound = 2000ms;
-// Wine takes a moment to start a process and to end it; a run is timed from
-// CreateProcessW to the end of the process.
-constexpr Milliseconds kProcessSlack = 1000ms;
-constexpr Milliseconds kBound = kPause + kConnectionWait + kCloseBound + kProcessSlack;
-constexpr std::size_t kCommandLineLimit = 32767;  // its terminating zero included
-
 std::size_t SizeFromEnvironment(const wchar_t* name, std::size_t fallback) {
   wchar_t value[32] = {};
   const DWORD length = ::GetEnvironmentVariableW(name, value, std::size(value));
@@ -107,7 +98,7 @@ TEST_F(LoadTest, ManyAtOnceEachArriveOnceWithTheirCookies) {
   Durations durations;
   std::vector<DWORD> exitCodes(count, STILL_ACTIVE);
   std::size_t running = count;
-  const auto deadline = Clock::now() + kBound * 2 + Milliseconds(200) * count;
+  const auto deadline = Clock::now() + kRunBound * 2 + Milliseconds(200) * count;
   while (running > 0 && Clock::now() < deadline) {
     for (std::size_t i = 0; i < count; ++i) {
       if (exitCodes[i] != STILL_ACTIVE || ::WaitForSingleObject(programs[i].Process(), 0) != WAIT_OBJECT_0) continue;
@@ -121,7 +112,7 @@ TEST_F(LoadTest, ManyAtOnceEachArriveOnceWithTheirCookies) {
   durations.Print("at once", wall);
   ASSERT_EQ(running, 0u) << "still running at the deadline";
   EXPECT_EQ(std::count(exitCodes.begin(), exitCodes.end(), 0u), static_cast<std::ptrdiff_t>(count));
-  EXPECT_LE(durations.runs.back(), kBound);
+  EXPECT_LE(durations.runs.back(), kRunBound);
 
   manager.Stop();
   std::map<std::u16string, const JsonValue*> arrived;
@@ -152,11 +143,11 @@ TEST_F(LoadTest, ManyInARowArriveInOrder) {
     const std::wstring address = L"http://row.example.com/" + Number(i) + L"?q=\u00e9";
     const std::wstring title = L"Row " + Number(i);
     const RunResult run =
-        RunProgram(kProgramExe, address + L" \"linktext=" + title + L"\"", {journal_.Variable()}, kBound + 10s);
+        RunProgram(kProgramExe, address + L" \"linktext=" + title + L"\"", {journal_.Variable()}, kRunBound + 10s);
     sent.push_back(Utf8(L"ADDURL:" + address + L"[<{(" + title + L")}>]"));
     durations.runs.push_back(run.elapsed);
     if (run.finished && run.exitCode == 0) ++delivered;
-    EXPECT_LE(run.elapsed, kBound);
+    EXPECT_LE(run.elapsed, kRunBound);
   }
   durations.Print("in a row", std::chrono::duration_cast<Milliseconds>(std::chrono::steady_clock::now() - first));
   EXPECT_EQ(delivered, count) << "runs with exit code 0";
@@ -188,7 +179,7 @@ TEST_F(LoadTest, LongestListTheCommandLineCarriesArrivesWhole) {
   }
   StandInManager manager(journal_, {{L"ZYP_QM_IDLE_MS", L"60000"}});
   ASSERT_TRUE(manager.WaitReady());
-  const RunResult run = RunProgram(kProgramExe, L"\"zypqueue=" + list + L"\"", {journal_.Variable()}, kBound + 10s);
+  const RunResult run = RunProgram(kProgramExe, L"\"zypqueue=" + list + L"\"", {journal_.Variable()}, kRunBound + 10s);
   ASSERT_TRUE(run.finished);
   EXPECT_EQ(run.exitCode, 0u);
   manager.Stop();
@@ -210,7 +201,7 @@ TEST_F(LoadTest, ListInAParameterFileArrivesWholeAsAnAddress) {
   RequestFile file(L"list.txt", {L"ZYP Parameter File", L"zypqueue=" + list});
   StandInManager manager(journal_, {{L"ZYP_QM_IDLE_MS", L"60000"}});
   ASSERT_TRUE(manager.WaitReady());
-  const RunResult run = RunProgram(kProgramExe, L"\"" + file.Path() + L"\"", {journal_.Variable()}, kBound + 10s);
+  const RunResult run = RunProgram(kProgramExe, L"\"" + file.Path() + L"\"", {journal_.Variable()}, kRunBound + 10s);
   ASSERT_TRUE(run.finished);
   EXPECT_EQ(run.exitCode, 0u);
   manager.Stop();

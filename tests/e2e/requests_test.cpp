@@ -12,11 +12,6 @@
 namespace zyp::e2e {
 namespace {
 
-constexpr Milliseconds kPause = 1000ms;
-constexpr Milliseconds kConnectionWait = 3000ms;
-constexpr wchar_t kSettingsKey[] = L"SOFTWARE\\Tarvesk Software\\Pelloran";
-constexpr wchar_t kVendorKey[] = L"SOFTWARE\\Tarvesk Software";
-
 std::u16string U16(std::wstring_view text) { return std::u16string(text.begin(), text.end()); }
 
 std::u16string Hex(std::string_view bytes) {
@@ -29,74 +24,6 @@ std::u16string Hex(std::string_view bytes) {
   }
   return hex;
 }
-
-// The browser settings key of the prefix, made for the test and put back
-// as it was afterwards: removed when it did not exist, else the values the
-// test touches restored.
-class SettingsKey {
- public:
-  static bool Exists() {
-    HKEY key = nullptr;
-    if (::RegOpenKeyExW(HKEY_CURRENT_USER, kSettingsKey, 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
-    ::RegCloseKey(key);
-    return true;
-  }
-
-  explicit SettingsKey(std::vector<std::wstring> touched) : touched_(std::move(touched)) {
-    HKEY vendor = nullptr;
-    vendorExisted_ = ::RegOpenKeyExW(HKEY_CURRENT_USER, kVendorKey, 0, KEY_READ, &vendor) == ERROR_SUCCESS;
-    if (vendorExisted_) ::RegCloseKey(vendor);
-    keyExisted_ = Exists();
-    for (const std::wstring& name : touched_) saved_.push_back(Get(name));
-    HKEY key = nullptr;
-    EXPECT_EQ(::RegCreateKeyExW(HKEY_CURRENT_USER, kSettingsKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
-              ERROR_SUCCESS);
-    key_.Reset(key);
-    for (const std::wstring& name : touched_) ::RegDeleteValueW(key_.Get(), name.c_str());
-  }
-
-  ~SettingsKey() {
-    if (!vendorExisted_) {
-      key_.Reset();
-      ::RegDeleteTreeW(HKEY_CURRENT_USER, kVendorKey);
-    } else if (!keyExisted_) {
-      key_.Reset();
-      ::RegDeleteTreeW(HKEY_CURRENT_USER, kSettingsKey);
-    } else {
-      for (std::size_t i = 0; i < touched_.size(); ++i) {
-        if (saved_[i])
-          Set(touched_[i], *saved_[i]);
-        else
-          ::RegDeleteValueW(key_.Get(), touched_[i].c_str());
-      }
-    }
-  }
-
-  void Set(const std::wstring& name, const std::wstring& value) {
-    ::RegSetValueExW(key_.Get(), name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                     static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
-  }
-
-  static std::optional<std::wstring> Get(const std::wstring& name) {
-    DWORD size = 0;
-    if (::RegGetValueW(HKEY_CURRENT_USER, kSettingsKey, name.c_str(), RRF_RT_REG_SZ, nullptr, nullptr, &size) !=
-        ERROR_SUCCESS)
-      return std::nullopt;
-    std::wstring value(size / sizeof(wchar_t), L'\0');
-    if (::RegGetValueW(HKEY_CURRENT_USER, kSettingsKey, name.c_str(), RRF_RT_REG_SZ, nullptr, value.data(), &size) !=
-        ERROR_SUCCESS)
-      return std::nullopt;
-    value.resize(wcslen(value.c_str()));
-    return value;
-  }
-
- private:
-  std::vector<std::wstring> touched_;
-  std::vector<std::optional<std::wstring>> saved_;
-  bool vendorExisted_ = false;
-  bool keyExisted_ = false;
-  win32::UniqueHkey key_;
-};
 
 class RequestsTest : public ::testing::Test {
  protected:
@@ -131,7 +58,7 @@ struct MessageCase {
 };
 
 TEST_F(RequestsTest, RunningManagerReceivesTheExactBytes) {
-  const bool keyExisted = SettingsKey::Exists();
+  const bool keyExisted = SettingsKeySnapshot::KeyExists();
   const MessageCase cases[] = {
       // A browser tag and agent with no settings key: nothing is created.
       {"address with link text", L"abc \"linktext=xyz\" cookies=IE \"agent=Mozilla/5.0 (X11)\"",
@@ -162,7 +89,7 @@ TEST_F(RequestsTest, RunningManagerReceivesTheExactBytes) {
   }
   EXPECT_EQ(journal_.Events("start").size(), 1u) << "nothing was started\n" << journal_.Text();
   if (!keyExisted) {
-    EXPECT_FALSE(SettingsKey::Exists()) << "the program never creates its settings key";
+    EXPECT_FALSE(SettingsKeySnapshot::KeyExists()) << "the program never creates its settings key";
   }
 }
 
@@ -214,9 +141,11 @@ TEST_F(RequestsTest, BusyPipeGetsNothingAndNothingIsStarted) {
 // The stand-in reads the site's cookie file when the message arrives, and the
 // program connects only after its registry steps: both must already be done.
 TEST_F(RequestsTest, CookiesAndBrowserSettingsAreStoredBeforeTheAddressIsSent) {
-  SettingsKey settings({L"ZYPAgentFF", L"ZYPPageTitle", L"ZYPLinkText"});
-  settings.Set(L"ZYPPageTitle", L"Title from the browser");
-  settings.Set(L"ZYPLinkText", L"Link from the browser");
+  // The key holds only what the test puts there; it is put back afterwards.
+  SettingsKeySnapshot settings;
+  SettingsKeySnapshot::RemoveKey();
+  SettingsKeySnapshot::SetText(L"ZYPPageTitle", L"Title from the browser");
+  SettingsKeySnapshot::SetText(L"ZYPLinkText", L"Link from the browser");
   const std::wstring cookieFile = TempFolder() + L"ZYP\\cookies\\example.com.dat";
   ::DeleteFileW(cookieFile.c_str());
 
@@ -230,9 +159,9 @@ TEST_F(RequestsTest, CookiesAndBrowserSettingsAreStoredBeforeTheAddressIsSent) {
       << journal_.Text();
   // With "loadfromregistry" the stored agent of FF wins over the argument;
   // none is stored, so the default is written.
-  EXPECT_EQ(SettingsKey::Get(L"ZYPAgentFF"), L"Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.0)");
-  EXPECT_EQ(SettingsKey::Get(L"ZYPPageTitle"), std::nullopt) << "read and deleted";
-  EXPECT_EQ(SettingsKey::Get(L"ZYPLinkText"), std::nullopt) << "read and deleted";
+  EXPECT_EQ(SettingsKeySnapshot::Text(L"ZYPAgentFF"), L"Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.0)");
+  EXPECT_EQ(SettingsKeySnapshot::Text(L"ZYPPageTitle"), std::nullopt) << "read and deleted";
+  EXPECT_EQ(SettingsKeySnapshot::Text(L"ZYPLinkText"), std::nullopt) << "read and deleted";
 
   const RunResult run = program.Wait(15s);
   ASSERT_TRUE(run.finished);
