@@ -68,7 +68,11 @@ void TPipeClient::SetServerName(const std::u16string& value) {
 bool TPipeClient::Connected() const {
   if (FWorker == nullptr) return false;
   DWORD exitCode = 0;
-  return ::GetExitCodeThread(FWorker->Handle(), &exitCode) && exitCode == STILL_ACTIVE;
+  return ::GetExitCodeThread(worker_thread_.Get(), &exitCode) && exitCode == STILL_ACTIVE;
+}
+
+void TPipeClient::ForgetEndedWorker() {
+  if (FWorker != nullptr && !Connected()) WorkerEnded();
 }
 
 std::wstring TPipeClient::PipePath() const {
@@ -108,6 +112,7 @@ bool TPipeClient::OpenPipe(const std::wstring& path, std::uint32_t waitTime) {
 }
 
 bool TPipeClient::Connect(std::uint32_t WaitTime, bool Start) {
+  ForgetEndedWorker();
   if (Connected()) return true;
   if (PipeValid()) {
     if (Start) StartWorker();
@@ -124,10 +129,17 @@ void TPipeClient::StartWorker() {
   try {
     worker = std::make_unique<TPipeThread>(FHwnd, FBaseThread, *FWriteQueue, FPipe, FKillEv.Get());
     worker->OnTerminate = [this](TThreadEx&) { WorkerEnded(); };
+    HANDLE thread = nullptr;
+    if (!::DuplicateHandle(::GetCurrentProcess(), worker->Handle(), ::GetCurrentProcess(), &thread, 0, FALSE,
+                           DUPLICATE_SAME_ACCESS))
+      throw win32::LastPlatformError();
+    worker_thread_.Reset(thread);
+    worker_creator_ = worker->Sync().SyncBaseTID();
     FWorker = worker.get();
     worker->Run();
   } catch (...) {
     FWorker = nullptr;
+    worker_thread_.Reset();
     worker.reset();
     open_pipe_.Reset();
     FPipe = INVALID_HANDLE_VALUE;
@@ -140,6 +152,7 @@ void TPipeClient::StartWorker() {
 
 void TPipeClient::WorkerEnded() {
   FWorker = nullptr;
+  worker_thread_.Reset();
   struct Finally {
     TPipeClient& client;
     ~Finally() {
@@ -151,6 +164,7 @@ void TPipeClient::WorkerEnded() {
 }
 
 void TPipeClient::Disconnect() {
+  ForgetEndedWorker();
   if (Connected() && !FDisconnecting) {
     // The worker waits for this thread right now: waiting for the worker
     // here would block both. Disconnect once the sent message is handled.
@@ -169,8 +183,10 @@ void TPipeClient::Disconnect() {
     if (FWorker != nullptr) {
       ::SetEvent(FKillEv.Get());
       // Handles this thread's messages, so the worker's last notices and its
-      // end-of-thread handler run during the wait.
-      FWorker->Wait();
+      // end-of-thread handler run during the wait. The worker may free
+      // itself meanwhile, so it is waited for by its thread alone.
+      TThreadEx::WaitForThread(worker_thread_.Get(), worker_creator_);
+      ForgetEndedWorker();
     }
   } else if (open_pipe_) {
     // Only a pipe that no worker owns is closed here.

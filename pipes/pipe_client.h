@@ -87,6 +87,8 @@ class TPipeClient {
   bool OpenPipe(const std::wstring& path, std::uint32_t waitTime);
   void StartWorker();
   void WorkerEnded();
+  // A worker whose end was never carried to this thread is gone all the same.
+  void ForgetEndedWorker();
   bool PipeValid() const { return FPipe != nullptr && FPipe != INVALID_HANDLE_VALUE; }
   void CheckNotOpen() const;
   bool Throttled() const;
@@ -107,6 +109,10 @@ class TPipeClient {
   std::uint32_t FThrottle = 10240000;
   std::unique_ptr<TWriteQueue> FWriteQueue;
   TPipeThread* FWorker = nullptr;
+  // Our own reference to the worker's thread: the worker frees itself, and
+  // with it its handle, when its thread ends.
+  win32::UniqueHandle worker_thread_;
+  DWORD worker_creator_ = 0;
   win32::UniqueHandle FKillEv;
 };
 

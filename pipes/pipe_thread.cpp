@@ -1,6 +1,5 @@
 #include "pipes/pipe_thread.h"
 
-#include <chrono>
 #include <span>
 #include <utility>
 
@@ -18,8 +17,19 @@ constexpr std::uint32_t kReadBufferSize = kMaxPipeWrite;
 constexpr DWORD kStopGraceMs = 100;
 // How long a flush may go on waiting for the server once the worker is told
 // to stop.
-constexpr std::chrono::milliseconds kFlushGrace{500};
-constexpr std::chrono::milliseconds kCancelRetry{10};
+constexpr DWORD kFlushGraceMs = 500;
+constexpr DWORD kCancelRetryMs = 10;
+
+class FlushLock {
+ public:
+  explicit FlushLock(SRWLOCK& lock) : lock_(lock) { ::AcquireSRWLockExclusive(&lock_); }
+  ~FlushLock() { ::ReleaseSRWLockExclusive(&lock_); }
+  FlushLock(const FlushLock&) = delete;
+  FlushLock& operator=(const FlushLock&) = delete;
+
+ private:
+  SRWLOCK& lock_;
+};
 
 }  // namespace
 
@@ -275,28 +285,33 @@ void TPipeThread::ReportWrite() {
 
 bool TPipeThread::Flush() {
   {
-    std::lock_guard lock(flush_mutex_);
+    FlushLock lock(flush_lock_);
     if (flush_stopped_) return false;
     in_flush_ = true;
   }
   const BOOL flushed = ::FlushFileBuffers(FPipe);
-  std::lock_guard lock(flush_mutex_);
+  FlushLock lock(flush_lock_);
   in_flush_ = false;
-  flush_changed_.notify_all();
+  ::WakeAllConditionVariable(&flush_changed_);
   return flushed != FALSE;
 }
 
 void CALLBACK TPipeThread::OnKill(void* parameter, BOOLEAN) {
   auto* worker = static_cast<TPipeThread*>(parameter);
-  std::unique_lock lock(worker->flush_mutex_);
+  FlushLock lock(worker->flush_lock_);
   // A server that reads gets the grace period to take what is in the pipe.
-  worker->flush_changed_.wait_for(lock, kFlushGrace, [worker] { return worker->ended_; });
+  const DWORD start = ::GetTickCount();
+  while (!worker->ended_) {
+    const DWORD elapsed = ::GetTickCount() - start;
+    if (elapsed >= kFlushGraceMs) break;
+    ::SleepConditionVariableSRW(&worker->flush_changed_, &worker->flush_lock_, kFlushGraceMs - elapsed, 0);
+  }
   worker->flush_stopped_ = true;
   // The worker may be just entering the flush when the first cancel comes:
   // cancel until it has left it. The pipe stays open while it is inside.
   while (worker->in_flush_) {
     ::CancelIoEx(worker->FPipe, nullptr);
-    worker->flush_changed_.wait_for(lock, kCancelRetry, [worker] { return !worker->in_flush_; });
+    ::SleepConditionVariableSRW(&worker->flush_changed_, &worker->flush_lock_, kCancelRetryMs, 0);
   }
 }
 
@@ -314,9 +329,9 @@ void TPipeThread::ClosePipeHandle() {
     Flush();
   }
   {
-    std::lock_guard lock(flush_mutex_);
+    FlushLock lock(flush_lock_);
     ended_ = true;
-    flush_changed_.notify_all();
+    ::WakeAllConditionVariable(&flush_changed_);
   }
   // Waits for a running kill callback, which may still use the handle.
   if (kill_wait_ != nullptr) ::UnregisterWaitEx(std::exchange(kill_wait_, nullptr), INVALID_HANDLE_VALUE);

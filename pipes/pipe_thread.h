@@ -5,10 +5,8 @@
 // itself when its thread ends.
 #include <windows.h>
 
-#include <condition_variable>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 
 #include "pipes/fast_mem_stream.h"
 #include "pipes/pipe_multi_msg.h"
@@ -43,7 +41,7 @@ class TPipeThread final : public TThreadEx {
 
   void AppendReceived(DWORD count);
   bool ReadBytesLeft();
-  // Flushes the pipe and reports the write, unless the flush was given up.
+  // Flushes the pipe and reports the write once the server has read it.
   void ReportWrite();
   // True once the server has read everything in the pipe; false when it
   // failed, or was given up because the worker is being stopped.
@@ -76,8 +74,10 @@ class TPipeThread final : public TThreadEx {
   // event is set, a flush still waiting after a grace period is cancelled
   // from a pool thread, so a server that stops reading cannot hold the
   // worker, and with it the client's Disconnect, for ever.
-  std::mutex flush_mutex_;
-  std::condition_variable flush_changed_;
+  // System locks rather than the library's: the pool thread and the worker
+  // are not threads that the C++ runtime started.
+  SRWLOCK flush_lock_ = SRWLOCK_INIT;
+  CONDITION_VARIABLE flush_changed_ = CONDITION_VARIABLE_INIT;
   bool flush_stopped_ = false;
   bool in_flush_ = false;
   bool ended_ = false;

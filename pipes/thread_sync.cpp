@@ -103,6 +103,11 @@ void TSyncManager::AddThread(TThreadSync& threadSync) {
     FList.push_back(std::make_unique<TSyncInfo>(TSyncInfo{threadSync.FSyncBaseTID, nullptr, 0}));
     entry = FList.back().get();
   }
+  // A thread that ended before it handled its releases took its window with
+  // it, and a new thread may now have its id: such an entry starts afresh
+  // instead of carrying calls to a window that is gone.
+  if (entry->FThreadCount != 0 && ::GetWindowThreadProcessId(entry->FThreadWindow, nullptr) != entry->FSyncBaseTID)
+    entry->FThreadCount = 0;
   // Made here, on the creating thread, which alone may destroy it later.
   if (entry->FThreadCount == 0) entry->FThreadWindow = CreateSyncWindow();
   ++entry->FThreadCount;
@@ -235,16 +240,16 @@ void TThreadEx::Run() {
   started_ = true;
 }
 
-void TThreadEx::Wait() {
-  // Our own reference to the thread and the creating thread's id, taken
-  // first: an object that frees itself may be gone once messages have been
-  // handled, and nothing of it is touched after this.
+void TThreadEx::Wait() { WaitForThread(handle_.Get(), FSync->SyncBaseTID()); }
+
+void TThreadEx::WaitForThread(HANDLE threadHandle, DWORD creatingThread) {
+  // Our own reference to the thread, taken first: an object that frees
+  // itself may be gone, with its handle, once messages have been handled.
   HANDLE duplicate = nullptr;
-  if (!::DuplicateHandle(::GetCurrentProcess(), handle_.Get(), ::GetCurrentProcess(), &duplicate, 0, FALSE,
+  if (!::DuplicateHandle(::GetCurrentProcess(), threadHandle, ::GetCurrentProcess(), &duplicate, 0, FALSE,
                          DUPLICATE_SAME_ACCESS))
     throw win32::LastPlatformError();
   const win32::UniqueHandle thread(duplicate);
-  const DWORD creatingThread = FSync->SyncBaseTID();
 
   if (::GetCurrentThreadId() != creatingThread) {
     ::WaitForSingleObject(thread.Get(), INFINITE);

@@ -101,6 +101,10 @@ class TThreadEx {
   // handled meanwhile, so the end-of-thread handler can run; the object may
   // be gone when this returns if it frees itself.
   void Wait();
+  // The same for a thread known by its handle and the id of the thread that
+  // created its object, for callers that must not touch an object that may
+  // have freed itself.
+  static void WaitForThread(HANDLE thread, DWORD creatingThread);
   void Terminate() { terminated_.store(true); }
   bool Terminated() const { return terminated_.load(); }
 

@@ -1,19 +1,28 @@
 #include "platform/win32/message_window.h"
 
+#include <memory>
+#include <new>
 #include <utility>
 
 namespace zyp::win32 {
 
 namespace {
-thread_local std::exception_ptr t_dispatch_error;
+// A plain pointer, not an exception_ptr: MinGW releases a thread's emulated
+// thread-local storage before it runs the destructors of its thread_local
+// objects, so a thread_local with a destructor writes into freed memory when
+// a thread other than the main one ends.
+thread_local std::exception_ptr* t_dispatch_error = nullptr;
 }  // namespace
 
 void KeepDispatchError(std::exception_ptr error) noexcept {
   // The first error wins: it is the one that stopped the action.
-  if (!t_dispatch_error) t_dispatch_error = std::move(error);
+  if (t_dispatch_error == nullptr) t_dispatch_error = new (std::nothrow) std::exception_ptr(std::move(error));
 }
 
-std::exception_ptr TakeDispatchError() noexcept { return std::exchange(t_dispatch_error, nullptr); }
+std::exception_ptr TakeDispatchError() noexcept {
+  const std::unique_ptr<std::exception_ptr> kept(std::exchange(t_dispatch_error, nullptr));
+  return kept ? std::move(*kept) : nullptr;
+}
 
 void RethrowDispatchError() {
   if (auto error = TakeDispatchError()) std::rethrow_exception(error);

@@ -37,7 +37,7 @@ TestPipeServer::~TestPipeServer() {
   ::SetEvent(stop_.Get());
   sender_.join();
   acceptor_.join();
-  for (auto& connection : connections_) Stop(*connection);
+  for (auto& connection : connections_) Release(*connection);
 }
 
 void TestPipeServer::AcceptLoop() {
@@ -68,23 +68,40 @@ void TestPipeServer::AcceptLoop() {
     connection->pipe = std::move(pipe);
     connection->stop = NewEvent();
     Connection& added = *connection;
+    std::vector<Connection*> finished;
     {
       std::lock_guard lock(mutex_);
+      for (auto& earlier : connections_)
+        if (earlier->finished.load()) finished.push_back(earlier.get());
       connections_.push_back(std::move(connection));
     }
+    // Connections whose client has gone give back their thread and handles.
+    for (Connection* earlier : finished) Release(*earlier);
     changed_.notify_all();
-    if (options_.oneAtATime) {
+    added.reader = std::thread([this, &added] {
       Serve(added);
-      added.pipe.Reset();
-    } else {
-      added.reader = std::thread([this, &added] { Serve(added); });
-    }
+      added.finished = true;
+    });
   }
 }
 
 void TestPipeServer::Serve(Connection& connection) {
+  // Until reading starts, only watch whether the client goes away.
   HANDLE waitReading[] = {reading_.Get(), connection.stop.Get(), stop_.Get()};
-  if (::WaitForMultipleObjects(3, waitReading, FALSE, INFINITE) != WAIT_OBJECT_0) return;
+  for (;;) {
+    const DWORD result = ::WaitForMultipleObjects(3, waitReading, FALSE, 20);
+    if (result == WAIT_OBJECT_0) break;
+    if (result != WAIT_TIMEOUT) return;
+    if (!::PeekNamedPipe(connection.pipe.Get(), nullptr, 0, nullptr, nullptr, nullptr) &&
+        ::GetLastError() == ERROR_BROKEN_PIPE) {
+      {
+        std::lock_guard lock(mutex_);
+        ++clientsGone_;
+      }
+      changed_.notify_all();
+      return;
+    }
+  }
   win32::UniqueHandle done = NewEvent();
   Bytes message;
   std::vector<std::uint8_t> buffer(1 << 20);
@@ -125,8 +142,15 @@ void TestPipeServer::Serve(Connection& connection) {
 }
 
 void TestPipeServer::Stop(Connection& connection) {
-  ::SetEvent(connection.stop.Get());
+  if (connection.stop) ::SetEvent(connection.stop.Get());
   if (connection.reader.joinable()) connection.reader.join();
+}
+
+void TestPipeServer::Release(Connection& connection) {
+  std::lock_guard lock(connection.release);
+  Stop(connection);
+  connection.pipe.Reset();
+  connection.stop.Reset();
 }
 
 template <typename Predicate>
@@ -211,8 +235,7 @@ void TestPipeServer::Close(std::size_t index) {
     std::lock_guard lock(mutex_);
     connection = connections_.at(index).get();
   }
-  Stop(*connection);
-  connection->pipe.Reset();
+  Release(*connection);
 }
 
 void TestPipeServer::Disconnect(std::size_t index) {
@@ -221,6 +244,7 @@ void TestPipeServer::Disconnect(std::size_t index) {
     std::lock_guard lock(mutex_);
     connection = connections_.at(index).get();
   }
+  std::lock_guard lock(connection->release);
   Stop(*connection);
   ::DisconnectNamedPipe(connection->pipe.Get());
 }

@@ -4,6 +4,7 @@
 // reads, as it came, and can answer, stop reading, or close its end.
 #include <windows.h>
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -22,13 +23,13 @@ using Bytes = std::vector<std::uint8_t>;
 struct ServerOptions {
   // False: connections are accepted but not read until StartReading.
   bool read = true;
-  // Serve one client at a time: the next instance of the pipe exists only
-  // once the previous client has gone.
-  bool oneAtATime = false;
   // Pause before each read, to stand for a slow server.
   DWORD readDelayMs = 0;
 };
 
+// One instance listens at a time: the next one is made once a client has
+// taken it, as a typical server does. Each connection is served by a thread
+// of its own, which is reaped when the next client arrives.
 class TestPipeServer {
  public:
   explicit TestPipeServer(ServerOptions options = {});
@@ -53,7 +54,8 @@ class TestPipeServer {
   // queued messages in order, so the test's thread stays free to take them
   // in.
   void Send(std::size_t connection, const Bytes& message);
-  // Closes the server's end (the client sees a broken pipe).
+  // Closes the server's end (the client sees a broken pipe) and frees what
+  // the connection held.
   void Close(std::size_t connection);
   // Disconnects the client from the server's side.
   void Disconnect(std::size_t connection);
@@ -63,12 +65,16 @@ class TestPipeServer {
     win32::UniqueHandle pipe;
     win32::UniqueHandle stop;
     std::thread reader;
+    std::atomic<bool> finished{false};
+    // Held while the connection is stopped or released.
+    std::mutex release;
   };
 
   void AcceptLoop();
   void SendLoop();
   void Serve(Connection& connection);
   void Stop(Connection& connection);
+  void Release(Connection& connection);
   template <typename Predicate>
   bool WaitFor(DWORD timeoutMs, Predicate predicate);
 
