@@ -143,8 +143,7 @@ bool TPipeThread::IssueReads() {
     if (::ReadFile(FPipe, FRcvBuffer.get(), FRcvSize, &read, &FOlapRead)) {
       FRcvRead = read;
       try {
-        AppendReceived(FRcvRead);
-        HandleReceived();
+        ReceiveLastPart();
       } catch (...) {
         ::ResetEvent(FEvents[1]);
         throw;
@@ -184,45 +183,63 @@ bool TPipeThread::FinishRead() {
     }
   }
   FRcvRead = read;
+  ReceiveLastPart();
+  return true;
+}
+
+void TPipeThread::ReceiveLastPart() {
+  const std::span<const std::uint8_t> part(FRcvBuffer.get(), FRcvRead);
+  // A message that came with one read and goes into an open multi-packet
+  // message, or is a control packet, is handled straight from the read
+  // buffer: collecting it first would reserve and release a block of twice
+  // its size for every piece of a long message.
+  if (FRcvStream.Size() == 0 && ClassifyMessage(part, FMultiMsg != nullptr) != ReceiveStep::DeliverAlone) {
+    HandleMessage(part);
+    return;
+  }
   AppendReceived(FRcvRead);
   HandleReceived();
-  return true;
 }
 
 void TPipeThread::HandleReceived() {
   FRcvStream.SetPosition(0);
   try {
-    const std::span<const std::uint8_t> message(FRcvStream.Data(), static_cast<std::size_t>(FRcvStream.Size()));
-    switch (ClassifyMessage(message, FMultiMsg != nullptr)) {
-      case ReceiveStep::BeginNew:
-        FMultiMsg.reset();
-        FMultiMsg = std::make_unique<TPipeMultiMsg>();
-        break;
-      case ReceiveStep::DeliverOpen: {
-        // Dropped also when the notice raised: the message is over.
-        const std::unique_ptr<TPipeMultiMsg> done = std::move(FMultiMsg);
-        done->Stream().SetPosition(0);
-        NotifyOwner(PN_MESSAGE, reinterpret_cast<WPARAM>(FPipe), reinterpret_cast<LPARAM>(&done->Stream()));
-        break;
-      }
-      case ReceiveStep::DropOpen:
-        FMultiMsg.reset();
-        break;
-      case ReceiveStep::Ignore:
-        break;
-      case ReceiveStep::AppendToOpen:
-        FMultiMsg->Stream().Write(message.data(), message.size());
-        break;
-      case ReceiveStep::DeliverAlone:
-        NotifyOwner(PN_MESSAGE, reinterpret_cast<WPARAM>(FPipe),
-                    reinterpret_cast<LPARAM>(static_cast<TStream*>(&FRcvStream)));
-        break;
-    }
+    HandleMessage(std::span<const std::uint8_t>(FRcvStream.Data(), static_cast<std::size_t>(FRcvStream.Size())));
   } catch (...) {
     FRcvStream.Clear();
     throw;
   }
   FRcvStream.Clear();
+}
+
+void TPipeThread::HandleMessage(std::span<const std::uint8_t> message) {
+  switch (ClassifyMessage(message, FMultiMsg != nullptr)) {
+    case ReceiveStep::BeginNew:
+      FMultiMsg.reset();
+      FMultiMsg = std::make_unique<TPipeMultiMsg>();
+      break;
+    case ReceiveStep::DeliverOpen: {
+      // Dropped also when the notice raised: the message is over.
+      const std::unique_ptr<TPipeMultiMsg> done = std::move(FMultiMsg);
+      done->Stream().SetPosition(0);
+      NotifyOwner(PN_MESSAGE, reinterpret_cast<WPARAM>(FPipe), reinterpret_cast<LPARAM>(&done->Stream()));
+      break;
+    }
+    case ReceiveStep::DropOpen:
+      FMultiMsg.reset();
+      break;
+    case ReceiveStep::Ignore:
+      break;
+    case ReceiveStep::AppendToOpen:
+      FMultiMsg->Stream().Write(message.data(), message.size());
+      break;
+    case ReceiveStep::DeliverAlone:
+      // Only ever a message collected in the receive stream.
+      FRcvStream.SetPosition(0);
+      NotifyOwner(PN_MESSAGE, reinterpret_cast<WPARAM>(FPipe),
+                  reinterpret_cast<LPARAM>(static_cast<TStream*>(&FRcvStream)));
+      break;
+  }
 }
 
 bool TPipeThread::IssueWrite() {

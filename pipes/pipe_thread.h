@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <span>
 
 #include "pipes/fast_mem_stream.h"
 #include "pipes/pipe_multi_msg.h"
@@ -35,6 +36,10 @@ class TPipeThread final : public TThreadEx {
   bool IssueWrite();
   bool FinishWrite();
   void HandleReceived();
+  // The read that completes a message has just finished.
+  void ReceiveLastPart();
+  // Applies the receiving rule to one whole message.
+  void HandleMessage(std::span<const std::uint8_t> message);
   void NotifyOwner(UINT message, WPARAM wParam, LPARAM lParam);
   void ClosePipeHandle();
   static void ClearOverlapped(OVERLAPPED& record, bool whole);

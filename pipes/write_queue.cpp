@@ -49,18 +49,16 @@ void FreePipeWrite(PPipeWrite& write) { write.reset(); }
 // The queue's re-entrant lock, held for one scope.
 class TWriteQueue::Lock {
  public:
-  explicit Lock(const TWriteQueue& queue) : mutex_(queue.mutex_.Get()) { ::WaitForSingleObject(mutex_, INFINITE); }
-  ~Lock() { ::ReleaseMutex(mutex_); }
+  explicit Lock(const TWriteQueue& queue) : lock_(queue.lock_) { lock_.Enter(); }
+  ~Lock() { lock_.Leave(); }
   Lock(const Lock&) = delete;
   Lock& operator=(const Lock&) = delete;
 
  private:
-  HANDLE mutex_;
+  win32::CriticalSection& lock_;
 };
 
 TWriteQueue::TWriteQueue() {
-  mutex_.Reset(::CreateMutexW(nullptr, FALSE, nullptr));
-  if (!mutex_) throw win32::LastPlatformError();
   data_event_.Reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
   if (!data_event_) throw win32::LastPlatformError();
   empty_event_.Reset(::CreateEventW(nullptr, TRUE, TRUE, nullptr));
@@ -71,7 +69,6 @@ TWriteQueue::~TWriteQueue() {
   DiscardAll();
   data_event_.Reset();
   empty_event_.Reset();
-  mutex_.Reset();
 }
 
 bool TWriteQueue::Empty() const {
@@ -156,6 +153,7 @@ PPipeWrite TWriteQueue::Dequeue() {
 void TWriteQueue::DiscardAll() {
   Lock lock(*this);
   ::ResetEvent(data_event_.Get());
+  events_holding_ = false;
   // Unlinked one by one: a long chain must not be freed recursively.
   while (head_) head_ = std::move(head_->NextNode);
   tail_ = nullptr;
@@ -164,7 +162,12 @@ void TWriteQueue::DiscardAll() {
 }
 
 void TWriteQueue::RefreshEvents() {
-  if (head_) {
+  // Only a change of state reaches the system: each event call is a trip
+  // into the kernel, and most writes leave the state as it was.
+  const bool holding = head_ != nullptr;
+  if (holding == events_holding_) return;
+  events_holding_ = holding;
+  if (holding) {
     ::SetEvent(data_event_.Get());
     ::ResetEvent(empty_event_.Get());
   } else {

@@ -34,7 +34,7 @@ struct TWriteNode {
 
 class TWriteQueue {
  public:
-  // Raises the platform error when the lock or an event cannot be made.
+  // Raises the platform error when an event cannot be made.
   TWriteQueue();
   ~TWriteQueue();
   TWriteQueue(const TWriteQueue&) = delete;
@@ -64,12 +64,17 @@ class TWriteQueue {
   void EnqueueControlPacket(std::uint32_t marker);
   void RefreshEvents();
 
-  win32::UniqueHandle mutex_;
+  // Re-entrant, and taken without a trip into the kernel while no other
+  // thread holds it: a kernel mutex costs two system calls per write on
+  // each side.
+  mutable win32::CriticalSection lock_;
   win32::UniqueHandle data_event_;
   win32::UniqueHandle empty_event_;
   std::atomic<std::uint32_t> data_size_{0};
   std::unique_ptr<TWriteNode> head_;
   TWriteNode* tail_ = nullptr;
+  // The state the two events were last set to: true while data was queued.
+  bool events_holding_ = false;
 };
 
 }  // namespace zyp::pipes
