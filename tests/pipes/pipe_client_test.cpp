@@ -186,6 +186,25 @@ TEST_F(TemporaryFolderTest, AMultiPacketMessageLivesInATemporaryFileWhileOpen) {
   EXPECT_EQ(recorder_.messages.size(), 1u);
 }
 
+TEST_F(TemporaryFolderTest, WithoutATemporaryFileTheMessageIsCollectedInMemory) {
+  const std::wstring missing = folder_ + L"missing\\";
+  ::SetEnvironmentVariableW(L"TMP", missing.c_str());
+  ::SetEnvironmentVariableW(L"TEMP", missing.c_str());
+  Open();
+  bool inMemory = false;
+  recorder_.onMessage = [&](TPipeClient&, TStream& stream) {
+    inMemory = dynamic_cast<TFastMemStream*>(&stream) != nullptr;
+  };
+  const Bytes content = Pattern(150000, 6);
+  server_->Send(0, ControlBytes(kStartMarker));
+  server_->Send(0, Slice(content, 0, 65534));
+  server_->Send(0, Slice(content, 65534, 150000 - 65534));
+  server_->Send(0, ControlBytes(kEndMarker));
+  ASSERT_TRUE(PumpUntil([&] { return recorder_.messages.size() == 1; }));
+  EXPECT_EQ(recorder_.messages[0], content);
+  EXPECT_TRUE(inMemory);
+}
+
 TEST_F(PipeClientTest, ConnectToAMissingPipeFailsAtOnce) {
   TPipeClient client;
   client.SetPipeName(u"zyp_test_no_such_pipe_" + std::u16string(1, char16_t(u'a' + ::GetCurrentProcessId() % 26)));
