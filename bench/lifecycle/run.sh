@@ -6,44 +6,16 @@
 #   bench/lifecycle/run.sh [build folder] [runs]   (defaults: build/windows, 9)
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
-build=$(cd "$root" && mkdir -p "${1:-build/windows}" && cd "${1:-build/windows}" && pwd)
 runs=${2:-9}
 [ "$runs" -ge 5 ] || { echo "at least 5 runs" >&2; exit 2; }
 
-cd "$root"
-if [ ! -f "$build/CMakeCache.txt" ]; then
-  cmake --preset windows -B "$build" >/dev/null
-fi
-cmake --build "$build" --target ZYPQueueManager zyp_lifecycle_phases >/dev/null
-
-. "$root/cmake/wine-env.sh"
-zyp_wine_env "$build"
-zyp_wine_prefix
-zyp_wine_server
-wine=/usr/lib/wine/wine64
-bin=$build/bin
+. "$root/bench/bench-env.sh"
+zyp_bench_build "${1:-}" ZYPQueueManager zyp_lifecycle_phases
 
 work=$(mktemp -d)
-export ZYP_JOURNAL="Z:${work//\//\\}\\journal.jsonl"
 export ZYP_PHASES="Z:${work//\//\\}\\phases.txt"
-manager=""
-cleanup() {
-  # The manager was started above and is ended by its own process id.
-  if [ -n "$manager" ]; then
-    kill "$manager" 2>/dev/null || true
-    wait "$manager" 2>/dev/null || true
-  fi
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
-ZYP_QM_IDLE_MS=600000 "$wine" "$bin/ZYPQueueManager.exe" </dev/null >/dev/null 2>&1 &
-manager=$!
-for _ in $(seq 100); do
-  grep -q '"event":"ready"' "$work/journal.jsonl" 2>/dev/null && break
-  sleep 0.1
-done
-grep -q '"event":"ready"' "$work/journal.jsonl" || { echo "the stand-in queue manager did not come up" >&2; exit 1; }
+trap 'zyp_bench_stop_manager; rm -rf "$work"' EXIT
+zyp_bench_start_manager "$work/journal.jsonl"
 
 "$wine" "$bin/zyp_lifecycle_phases.exe" http://www.example.com/file.zip </dev/null >/dev/null 2>&1 || true
 : >"$work/phases.txt"  # the warm-up's phases are not counted

@@ -10,26 +10,17 @@
 #   (defaults: build/windows, 100, 1000; 1000 in a row take about 20 minutes)
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
-build=$(cd "$root" && mkdir -p "${1:-build/windows}" && cd "${1:-build/windows}" && pwd)
 at_once=${2:-100}
 in_a_row=${3:-1000}
 
-cd "$root"
-if [ ! -f "$build/CMakeCache.txt" ]; then
-  cmake --preset windows -B "$build" >/dev/null
-fi
-cmake --build "$build" --target e2e_load_tests >/dev/null
-
-. "$root/cmake/wine-env.sh"
-zyp_wine_env "$build"
-zyp_wine_prefix
-zyp_wine_server
+. "$root/bench/bench-env.sh"
+zyp_bench_build "${1:-}" e2e_load_tests
 # Output through a file: the wineserver must never hold our stdout.
 out=$(mktemp)
 trap 'rm -f "$out"' EXIT
 status=0
 ZYP_LOAD_AT_ONCE=$at_once ZYP_LOAD_IN_A_ROW=$in_a_row \
-  /usr/lib/wine/wine64 "$build/bin/e2e_load_tests.exe" </dev/null >"$out" 2>&1 || status=$?
+  "$wine" "$bin/e2e_load_tests.exe" </dev/null >"$out" 2>&1 || status=$?
 # The figures, and any failure with its message.
 grep -v '^\[ *\(RUN\|OK\) *\]' "$out" | grep -v '^Running main' || true
 exit "$status"

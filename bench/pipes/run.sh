@@ -5,23 +5,14 @@
 #   bench/pipes/run.sh [build folder] [runs]   (defaults: build/windows, 5)
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
-build=$(cd "$root" && mkdir -p "${1:-build/windows}" && cd "${1:-build/windows}" && pwd)
 runs=${2:-5}
 
-cd "$root"
-if [ ! -f "$build/CMakeCache.txt" ]; then
-  cmake --preset windows -B "$build" >/dev/null
-fi
-cmake --build "$build" --target zyp_pipe_bench >/dev/null
-
-. "$root/cmake/wine-env.sh"
-zyp_wine_env "$build"
-zyp_wine_prefix
-zyp_wine_server
+. "$root/bench/bench-env.sh"
+zyp_bench_build "${1:-}" zyp_pipe_bench
 # Output through a file: the wineserver must never hold our stdout. The bound
 # keeps a hung pipe from holding the run for ever.
 out=$(mktemp)
 trap 'rm -f "$out"' EXIT
-timeout 600 /usr/lib/wine/wine64 "$build/bin/zyp_pipe_bench.exe" "$runs" </dev/null >"$out" 2>&1 || status=$?
+timeout 600 "$wine" "$bin/zyp_pipe_bench.exe" "$runs" </dev/null >"$out" 2>&1 || status=$?
 cat "$out"
 exit "${status:-0}"
