@@ -6,6 +6,8 @@
 #include <utility>
 #include <vector>
 
+#include "platform/ascii_text.h"
+
 namespace zyp::cookies {
 namespace {
 
@@ -13,13 +15,6 @@ namespace {
 // small: a list of four billion characters would be 8 GB of text.
 using Index = std::uint32_t;
 constexpr Index kNone = static_cast<Index>(-1);
-
-// Blanks and control characters; U+007F and everything above stay.
-std::u16string_view TrimControls(std::u16string_view text) {
-  while (!text.empty() && text.front() <= u' ') text.remove_prefix(1);
-  while (!text.empty() && text.back() <= u' ') text.remove_suffix(1);
-  return text;
-}
 
 // One "name=value" token of the list, by its place in the list. A name
 // length of 0 marks a token whose value went to an earlier equal name.
@@ -44,7 +39,7 @@ class CookieEntries {
     if (list.size() >= kNone) throw std::length_error("cookie list too long");
     std::u16string_view rest = list;
     do {
-      std::u16string_view token = TrimControls(FetchToken(rest, u";"));
+      std::u16string_view token = TrimBlanks(FetchToken(rest, u";"));
       const std::u16string_view name = FetchToken(token, u"=");
       // What is left of the token after the first "=" is the value, further "=" included.
       if (name.empty()) continue;

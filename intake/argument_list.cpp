@@ -95,13 +95,6 @@ ArgumentList BuildArgumentList(const std::u16string& firstArgument, const Comman
   return list;
 }
 
-std::u16string TrimBlanks(std::u16string_view text) {
-  std::size_t first = 0, last = text.size();
-  while (first < last && text[first] <= u' ') ++first;
-  while (last > first && text[last - 1] <= u' ') --last;
-  return std::u16string(text.substr(first, last - first));
-}
-
 RequestFields ParseArgumentList(const ArgumentList& arguments, ParseServices services) {
   RequestFields fields;
   if (!arguments.empty()) fields.Address = arguments.front();

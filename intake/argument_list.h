@@ -35,9 +35,6 @@ std::vector<std::u16string> DecodeParameterLines(const std::vector<std::uint8_t>
 ArgumentList BuildArgumentList(const std::u16string& firstArgument, const CommandLine& commandLine,
                                platform::Files& files, platform::Locale& locale);
 
-// Removes every code unit up to U+0020 from both ends.
-std::u16string TrimBlanks(std::u16string_view text);
-
 struct ParseServices {
   cookies::CookieStore& cookies;
   platform::Registry& registry;

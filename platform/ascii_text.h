@@ -1,5 +1,6 @@
 #pragma once
-// Comparisons that fold the ASCII letters A to Z onto a to z and nothing else.
+// Text rules the modules share: comparisons that fold the ASCII letters A to
+// Z onto a to z and nothing else, and trimming of blanks and controls.
 #include <string_view>
 
 namespace zyp {
@@ -16,6 +17,14 @@ constexpr bool AsciiEqualIgnoreCase(std::u16string_view a, std::u16string_view b
 // True when text begins with prefix, letters A to Z folded.
 constexpr bool AsciiStartsWithIgnoreCase(std::u16string_view text, std::u16string_view prefix) {
   return text.size() >= prefix.size() && AsciiEqualIgnoreCase(text.substr(0, prefix.size()), prefix);
+}
+
+// Removes every code unit up to U+0020 (the blank and the control
+// characters) from both ends; inner ones stay.
+constexpr std::u16string_view TrimBlanks(std::u16string_view text) {
+  while (!text.empty() && text.front() <= u' ') text.remove_prefix(1);
+  while (!text.empty() && text.back() <= u' ') text.remove_suffix(1);
+  return text;
 }
 
 }  // namespace zyp
