@@ -476,6 +476,27 @@ bool SettingsKeySnapshot::KeyExists() { return KeyExistsAt(kSettingsKey); }
 
 void SettingsKeySnapshot::RemoveKey() { ::RegDeleteTreeW(HKEY_CURRENT_USER, kSettingsKey); }
 
+void SettingsKeySnapshot::CreateKey() {
+  HKEY key = nullptr;
+  ASSERT_EQ(::RegCreateKeyExW(HKEY_CURRENT_USER, kSettingsKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+            ERROR_SUCCESS);
+  ::RegCloseKey(key);
+}
+
+std::vector<std::wstring> SettingsKeySnapshot::ValueNames() {
+  std::vector<std::wstring> names;
+  HKEY key = nullptr;
+  if (::RegOpenKeyExW(HKEY_CURRENT_USER, kSettingsKey, 0, KEY_READ, &key) != ERROR_SUCCESS) return names;
+  const win32::UniqueHkey owned(key);
+  for (DWORD index = 0;; ++index) {
+    wchar_t name[16384];
+    DWORD nameLength = std::size(name);
+    if (::RegEnumValueW(key, index, name, &nameLength, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+    names.emplace_back(name, nameLength);
+  }
+  return names;
+}
+
 void SettingsKeySnapshot::SetValue(const std::wstring& name, DWORD type, std::span<const std::uint8_t> data) {
   HKEY key = nullptr;
   ASSERT_EQ(::RegCreateKeyExW(HKEY_CURRENT_USER, kSettingsKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),

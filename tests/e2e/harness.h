@@ -212,6 +212,10 @@ class SettingsKeySnapshot {
 
   static bool KeyExists();
   static void RemoveKey();
+  // Creates the key (and its vendor key) when it is missing, with no values.
+  static void CreateKey();
+  // The names of the key's values; none when the key is missing.
+  static std::vector<std::wstring> ValueNames();
   // Creates the key when it is missing and stores the value.
   static void SetValue(const std::wstring& name, DWORD type, std::span<const std::uint8_t> data);
   static void SetText(const std::wstring& name, const std::wstring& text);

@@ -34,6 +34,8 @@ class JsonValue {
   std::int64_t AsInt() const { return type_ == Type::Number ? static_cast<std::int64_t>(number_) : 0; }
   const std::u16string& AsText() const;
   const std::vector<JsonValue>& Items() const { return items_; }
+  // An object's members in their order (names hold ASCII only).
+  const std::vector<std::pair<std::string, JsonValue>>& Members() const { return members_; }
   std::vector<std::u16string> AsTexts() const;
 
  private:
