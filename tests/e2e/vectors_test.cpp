@@ -51,6 +51,7 @@ std::optional<Environment> ManagerKnobs(const std::u16string& state) {
       {u"busy", {{L"ZYP_QM_BUSY", L"1"}}},
       {u"not reading", {{L"ZYP_QM_NO_READ", L"1"}}},
       {u"hanging up", {{L"ZYP_QM_HANG_UP", L"1"}}},
+      {u"reading late", {{L"ZYP_QM_SLOW_READ_MS", L"6000"}}},
   };
   for (const auto& [name, knobs] : states) {
     if (name != state) continue;
@@ -84,15 +85,15 @@ std::vector<Vector> ReadVectors() {
   return vectors;
 }
 
-// The cookie folder's files: name -> bytes as lower-case hex.
-std::map<std::wstring, std::u16string> CookieFiles() {
-  std::map<std::wstring, std::u16string> files;
+// The cookie folder's files: name -> bytes.
+std::map<std::wstring, std::string> CookieFiles() {
+  std::map<std::wstring, std::string> files;
   WIN32_FIND_DATAW found{};
   const HANDLE search = ::FindFirstFileW((CookieFolder() + L"*").c_str(), &found);
   if (search == INVALID_HANDLE_VALUE) return files;
   do {
     if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
-    files[found.cFileName] = HexBytes(FileBytes(CookieFolder() + found.cFileName));
+    files[found.cFileName] = FileBytes(CookieFolder() + found.cFileName);
   } while (::FindNextFileW(search, &found));
   ::FindClose(search);
   return files;
@@ -150,12 +151,7 @@ class VectorsTest : public ::testing::Test {
     manager_.reset();
     CloseRunningManagers();
     ClearCookieFolder();
-    for (const auto& [name, hex] : savedCookies_) {
-      std::string bytes;
-      for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
-        bytes.push_back(static_cast<char>(std::stoi(Narrow(Wide(hex.substr(i, 2))), nullptr, 16)));
-      WriteFile(CookieFolder() + name, bytes);
-    }
+    for (const auto& [name, bytes] : savedCookies_) WriteFile(CookieFolder() + name, bytes);
   }
 
   static void WriteFile(const std::wstring& path, std::string_view bytes) {
@@ -180,7 +176,7 @@ class VectorsTest : public ::testing::Test {
   std::vector<std::unique_ptr<Journal>> journals_;
   std::unique_ptr<StandInManager> manager_;
   std::u16string managerState_;
-  std::map<std::wstring, std::u16string> savedCookies_;
+  std::map<std::wstring, std::string> savedCookies_;
   // Every process whose start is accounted for: the test's stand-ins and the
   // companions the vectors expected.
   std::vector<std::int64_t> knownStarts_;
@@ -307,7 +303,8 @@ void VectorsTest::Replay(const Vector& vector) {
   std::map<std::wstring, std::u16string> expectedCookies;
   for (const auto& [name, bytes] : v["cookie_files"].Members())
     if (!bytes.IsNull()) expectedCookies[std::wstring(name.begin(), name.end())] = bytes.AsText();
-  const auto cookies = CookieFiles();
+  std::map<std::wstring, std::u16string> cookies;
+  for (const auto& [name, bytes] : CookieFiles()) cookies[name] = HexBytes(bytes);
   EXPECT_TRUE(cookies == expectedCookies) << [&] {
     std::string text = "cookie folder:";
     for (const auto& [name, hex] : cookies) text += " " + Utf8(name) + "=" + Narrow(Wide(hex));
