@@ -1,11 +1,15 @@
 // The program's own start-up, work, loop and tear-down, built from the same
 // sources in the same order as the program, with a clock read between the
-// steps: where an address request's time goes. Run it like the program:
+// steps: where an address request's time and private memory go. Run it like
+// the program:
 //   zyp_lifecycle_phases.exe http://www.example.com/file.zip
 // It writes the phases to the file named by ZYP_PHASES (a GUI program has no
-// console).
+// console): name, milliseconds, then private and peak private KiB at its end.
 #include <windows.h>
 
+#include <psapi.h>
+
+#include <chrono>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -30,11 +34,15 @@ double NowMs() {
 
 class Phases {
  public:
-  Phases() : last_(NowMs()) {}
+  Phases() : last_(NowMs()) { Mark("entry"); }
   void Mark(const char* name) {
     const double now = NowMs();
-    lines_.push_back(std::string(name) + " " + std::to_string(now - last_));
-    last_ = now;
+    PROCESS_MEMORY_COUNTERS counters{};
+    ::GetProcessMemoryInfo(::GetCurrentProcess(), &counters, sizeof counters);
+    lines_.push_back(std::string(name) + " " + std::to_string(now - last_) + " " +
+                     std::to_string(counters.PagefileUsage / 1024) + " " +
+                     std::to_string(counters.PeakPagefileUsage / 1024));
+    last_ = NowMs();
   }
   ~Phases() {
     wchar_t path[MAX_PATH + 1] = {};
@@ -53,6 +61,7 @@ class Phases {
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+  const auto started = std::chrono::steady_clock::now();
   Phases phases;  // written last, after every shut-down step
   int exitCode = 0;
   {
@@ -77,6 +86,8 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
       application.MainFormOnTaskBar = false;
       application.Run();
       phases.Mark("message_loop");
+      mainWindow.FinishDelivery(started + std::chrono::milliseconds(4500));
+      phases.Mark("finish_delivery");
       mainWindow.DestroyComponents();
       phases.Mark("destroy_components");
       exitCode = mainWindow.ExitCode();

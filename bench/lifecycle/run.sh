@@ -22,12 +22,17 @@ zyp_bench_start_manager "$work/journal.jsonl"
 for _ in $(seq "$runs"); do
   "$wine" "$bin/zyp_lifecycle_phases.exe" http://www.example.com/file.zip </dev/null >/dev/null 2>&1 || true
 done
-echo "phases of an address request, manager running ($runs runs, median ms):"
-awk '{ v[$1] = v[$1] " " $2; if (!($1 in seen)) { seen[$1] = 1; order[++n] = $1 } }
-     END { for (i = 1; i <= n; i++) { cmd = "echo" v[order[i]] " | tr \" \" \"\\n\" | sort -g";
-             m = 0; delete a; while ((cmd | getline x) > 0) if (x != "") a[++m] = x; close(cmd);
-             med = (m % 2) ? a[(m + 1) / 2] : (a[m / 2] + a[m / 2 + 1]) / 2;
-             printf "  %-34s %9.1f\n", order[i], med } }' "$work/phases.txt"
+echo "phases of an address request, manager running ($runs runs, medians):"
+printf '  %-34s %9s %12s %12s\n' phase ms "private KiB" "peak KiB"
+awk '{ for (c = 2; c <= 4; c++) v[$1, c] = v[$1, c] " " $c
+       if (!($1 in seen)) { seen[$1] = 1; order[++n] = $1 } }
+     function median(list,   cmd, m, a, x) {
+       cmd = "echo" list " | tr \" \" \"\\n\" | sort -g"
+       m = 0; while ((cmd | getline x) > 0) if (x != "") a[++m] = x; close(cmd)
+       return (m % 2) ? a[(m + 1) / 2] : (a[m / 2] + a[m / 2 + 1]) / 2 }
+     END { for (i = 1; i <= n; i++)
+             printf "  %-34s %9.1f %12.0f %12.0f\n", order[i], median(v[order[i], 2]),
+                    median(v[order[i], 3]), median(v[order[i], 4]) }' "$work/phases.txt"
 messages=$(grep -c '"event":"message"' "$work/journal.jsonl" || true)
 echo "the manager received $messages messages for $((runs + 1)) runs"
 

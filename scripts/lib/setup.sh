@@ -6,6 +6,7 @@ ZYP_PACKAGES=(
   googletest
   mingw-w64 g++-mingw-w64-x86-64-posix
   wine wine64
+  zip
 )
 
 zyp_install_packages() {

@@ -1,0 +1,93 @@
+#!/usr/bin/env bash
+# Release checks, run by scripts/test:
+# - reproducible: the package built in build/package and again from a copy of
+#   the sources in another folder, later and without the compiler cache, gives
+#   byte-identical programs and archives; a difference is named;
+# - shippable: the product archive, unpacked into a new folder, checks against
+#   its SHA256SUMS and, in a fresh Wine prefix, delivers a request to the
+#   stand-in queue manager from the test-peer archive.
+set -euo pipefail
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+cd "$root"
+. cmake/wine-env.sh
+
+work=$(mktemp -d)
+cleanup() {
+  if [ -d "$work/vendor/wineprefix" ]; then
+    WINEPREFIX="$work/vendor/wineprefix" wineserver -k </dev/null >/dev/null 2>&1 || true
+  fi
+  rm -rf "$work"
+}
+trap cleanup EXIT
+export SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git log -1 --format=%ct)}
+
+echo "== package, build 1: build/package"
+scripts/package build/package "$work/dist-1" >/dev/null
+echo "== package, build 2: a copy of the sources in another folder, no compiler cache"
+mkdir "$work/src"
+git ls-files -z --cached --others --exclude-standard |
+  tar --null -T - --ignore-failed-read -cf - | tar -xf - -C "$work/src"
+env -u CMAKE_CXX_COMPILER_LAUNCHER -u CMAKE_C_COMPILER_LAUNCHER CCACHE_DISABLE=1 \
+  "$work/src/scripts/package" "$work/build-2" "$work/dist-2" >/dev/null
+
+status=0
+differs() { # what, file 1, file 2
+  echo "NOT REPRODUCIBLE: $1 differs: $(cmp "$2" "$3" 2>&1 | head -1)"
+  status=1
+}
+for exe in ZYPQueueAddURL.exe ZYPQueueManager.exe ZYPLinkExplorer.exe; do
+  cmp -s "build/package/bin/$exe" "$work/build-2/bin/$exe" || differs "bin/$exe" "build/package/bin/$exe" "$work/build-2/bin/$exe"
+done
+for zip in "$work"/dist-1/*.zip; do
+  name=$(basename "$zip")
+  if ! cmp -s "$zip" "$work/dist-2/$name"; then
+    differs "$name" "$zip" "$work/dist-2/$name"
+    mkdir -p "$work/x1/$name" "$work/x2/$name"
+    (cd "$work/x1/$name" && cmake -E tar xf "$zip")
+    (cd "$work/x2/$name" && cmake -E tar xf "$work/dist-2/$name")
+    diff -rq "$work/x1/$name" "$work/x2/$name" | sed "s|$work/x[12]/||g" ||
+      echo "  (same files inside: the archive's own fields differ)"
+  fi
+  echo "$(sha256sum "$zip" | cut -d' ' -f1)  $name"
+done
+[ $status -eq 0 ] && echo "reproducible: both builds gave the same programs and archives"
+
+echo "== the product archive as a vendor gets it"
+product=$(ls "$work"/dist-1/*-win64.zip)
+peers=$(ls "$work"/dist-1/*-win64-testpeers.zip)
+vendor=$work/vendor
+mkdir -p "$vendor/product" "$vendor/testpeers"
+(cd "$vendor/product" && cmake -E tar xf "$product")
+(cd "$vendor/testpeers" && cmake -E tar xf "$peers")
+echo "contents: $(cd "$vendor/product" && find . -type f | sed 's|^\./||' | LC_ALL=C sort | tr '\n' ' ')"
+(cd "$vendor/product" && sha256sum --quiet -c SHA256SUMS) || { echo "SHA256SUMS does not match the files"; status=1; }
+if [ -e "$vendor/product/ZYPQueueManager.exe" ] || [ -e "$vendor/product/ZYPLinkExplorer.exe" ]; then
+  echo "the product archive holds a stand-in companion"
+  status=1
+fi
+
+zyp_wine_env "$vendor"
+zyp_wine_prefix
+zyp_wine_server
+wine=/usr/lib/wine/wine64
+journal=$vendor/journal.jsonl
+export ZYP_JOURNAL="Z:${journal//\//\\}" ZYP_QM_IDLE_MS=600000
+"$wine" "$vendor/testpeers/ZYPQueueManager.exe" </dev/null >/dev/null 2>&1 &
+manager=$!
+for _ in $(seq 200); do
+  grep -q '"event":"ready"' "$journal" 2>/dev/null && break
+  sleep 0.1
+done
+address=http://downloads.example.com/release-check.zip
+rc=0
+(cd "$vendor/product" && "$wine" ZYPQueueAddURL.exe "$address" "cookielist=id=42" </dev/null >/dev/null 2>&1) || rc=$?
+kill "$manager" 2>/dev/null || true
+wait "$manager" 2>/dev/null || true
+if [ $rc -eq 0 ] && grep -q "\"event\":\"message\".*\"address\":\"$address\"" "$journal"; then
+  echo "delivered: the unpacked program handed $address to the stand-in queue manager"
+else
+  echo "NOT DELIVERED: the unpacked program exited with $rc; the queue manager recorded:"
+  cat "$journal" 2>/dev/null || echo "(nothing)"
+  status=1
+fi
+exit $status
