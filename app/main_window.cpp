@@ -103,7 +103,32 @@ void TfrmZYPQueueAddURL::FinishDelivery(std::chrono::steady_clock::time_point de
   }
 }
 
-int TfrmZYPQueueAddURL::ExitCode() const { return intake::ExitCodeFor(delivery_, writeConfirmed_, errorReported_); }
+void TfrmZYPQueueAddURL::DestroyComponents() {
+  if (TrayIcon1 != nullptr) {
+    components_.DestroyLastComponent();
+    TrayIcon1 = nullptr;
+  }
+  if (PipeClient2 != nullptr) {
+    // The worker may still complete a write while it stops: only once it has
+    // ended is it known whether the whole message went into the pipe.
+    try {
+      PipeClient2->Disconnect();
+    } catch (...) {
+      win32::KeepDispatchError(std::current_exception());
+    }
+    allWritten_ = PipeClient2->AllWritten();
+    PipeClient2 = nullptr;
+  }
+  components_.DestroyComponents();
+}
+
+int TfrmZYPQueueAddURL::ExitCode() const {
+  using intake::PipeProgress;
+  const PipeProgress progress = writeConfirmed_ ? PipeProgress::Read
+                                : allWritten_   ? PipeProgress::InPipe
+                                                : PipeProgress::Incomplete;
+  return intake::ExitCodeFor(delivery_, progress, errorReported_);
+}
 
 LRESULT TfrmZYPQueueAddURL::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
   if (message == WM_CLOSE) {
