@@ -104,6 +104,7 @@ void TfrmZYPQueueAddURL::FinishDelivery(std::chrono::steady_clock::time_point de
 }
 
 void TfrmZYPQueueAddURL::DestroyComponents() {
+  // Reverse order of creation: the tray, created last, goes first.
   if (TrayIcon1 != nullptr) {
     components_.DestroyLastComponent();
     TrayIcon1 = nullptr;
