@@ -58,7 +58,13 @@ LRESULT Application::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
 void Application::Run() {
   MSG msg{};
   while (!terminated_) {
-    if (!::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    const bool taken = ::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE) != FALSE;
+    // Messages that other threads send, such as the pipe worker's notices,
+    // are handled inside PeekMessageW: an error one of them raised is
+    // reported here, before a quit message taken by the same call ends the
+    // loop.
+    if (auto error = win32::TakeDispatchError()) ReportError(error);
+    if (!taken) {
       ::WaitMessage();
       continue;
     }

@@ -23,12 +23,18 @@ class ComponentOwner {
   }
 
   void DestroyComponents() noexcept {
-    while (!owned_.empty()) {
-      // Taken out first: a component may look at its siblings while it goes.
-      Owned last = std::move(owned_.back());
-      owned_.pop_back();
-      last.reset();
+    while (DestroyLastComponent()) {
     }
+  }
+
+  // Destroys the component created last; false when none is left.
+  bool DestroyLastComponent() noexcept {
+    if (owned_.empty()) return false;
+    // Taken out first: a component may look at its siblings while it goes.
+    Owned last = std::move(owned_.back());
+    owned_.pop_back();
+    last.reset();
+    return true;
   }
 
  private:

@@ -7,6 +7,7 @@
 #include "platform/win32/system_process.h"
 #include "platform/win32/system_registry.h"
 #include "platform/win32/system_windowing.h"
+#include "platform/win32/wide_text.h"
 
 namespace zyp::app {
 
@@ -31,8 +32,18 @@ TfrmZYPQueueAddURL::TfrmZYPQueueAddURL(Application& application, platform::Notif
     : application_(application), files_(files), locale_(locale), cookies_(cookies) {
   RECT frame{0, 0, kClientWidth, kClientHeight};
   ::AdjustWindowRectEx(&frame, kStyle, FALSE, 0);
-  Create(L"TfrmZYPQueueAddURL", 0, kStyle, kCaption, kDesignLeft, kDesignTop, frame.right - frame.left,
-         frame.bottom - frame.top);
+  if (!Create(L"TfrmZYPQueueAddURL", 0, kStyle, kCaption, kDesignLeft, kDesignTop, frame.right - frame.left,
+              frame.bottom - frame.top)) {
+    // Without the window there is no work and no close request: report it
+    // and let the message loop end at once.
+    const DWORD code = ::GetLastError();
+    std::u16string message = u"The program's window cannot be created";
+    if (code != ERROR_SUCCESS) message += u": " + win32::SystemMessage(code);
+    errorReported_ = true;
+    application_.ReportError(std::make_exception_ptr(Error(message)));
+    ::PostQuitMessage(0);
+    return;
+  }
   try {
     CreateComponents(notificationArea);
     FormCreate(work);
@@ -92,7 +103,33 @@ void TfrmZYPQueueAddURL::FinishDelivery(std::chrono::steady_clock::time_point de
   }
 }
 
-int TfrmZYPQueueAddURL::ExitCode() const { return intake::ExitCodeFor(delivery_, writeConfirmed_, errorReported_); }
+void TfrmZYPQueueAddURL::DestroyComponents() {
+  // Reverse order of creation: the tray, created last, goes first.
+  if (TrayIcon1 != nullptr) {
+    components_.DestroyLastComponent();
+    TrayIcon1 = nullptr;
+  }
+  if (PipeClient2 != nullptr) {
+    // The worker may still complete a write while it stops: only once it has
+    // ended is it known whether the whole message went into the pipe.
+    try {
+      PipeClient2->Disconnect();
+    } catch (...) {
+      win32::KeepDispatchError(std::current_exception());
+    }
+    allWritten_ = PipeClient2->AllWritten();
+    PipeClient2 = nullptr;
+  }
+  components_.DestroyComponents();
+}
+
+int TfrmZYPQueueAddURL::ExitCode() const {
+  using intake::PipeProgress;
+  const PipeProgress progress = writeConfirmed_ ? PipeProgress::Read
+                                : allWritten_   ? PipeProgress::InPipe
+                                                : PipeProgress::Incomplete;
+  return intake::ExitCodeFor(delivery_, progress, errorReported_);
+}
 
 LRESULT TfrmZYPQueueAddURL::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
   if (message == WM_CLOSE) {

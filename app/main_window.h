@@ -42,7 +42,8 @@ class TfrmZYPQueueAddURL final : public win32::MessageWindow {
 
   // Destroys the components in reverse order of creation; the pipe client
   // stops its worker and waits for it while messages go on being handled.
-  void DestroyComponents() { components_.DestroyComponents(); }
+  // How far the queue message got is taken once the worker has ended.
+  void DestroyComponents();
 
   // What the run achieved, once the components are gone.
   int ExitCode() const;
@@ -62,6 +63,7 @@ class TfrmZYPQueueAddURL final : public win32::MessageWindow {
 
   intake::Delivery delivery_ = intake::Delivery::NotDelivered;
   bool writeConfirmed_ = false;
+  bool allWritten_ = false;
   bool errorReported_ = false;
 };
 

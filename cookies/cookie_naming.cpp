@@ -94,10 +94,9 @@ bool IsReservedDeviceName(std::u16string_view fileName) {
   // Windows looks only at the part before the first dot, without trailing blanks.
   std::u16string_view base = fileName.substr(0, fileName.find(u'.'));
   while (!base.empty() && base.back() == u' ') base.remove_suffix(1);
-  if (base.size() == 3) {
-    return AsciiEqualIgnoreCase(base, u"CON") || AsciiEqualIgnoreCase(base, u"PRN") ||
-           AsciiEqualIgnoreCase(base, u"AUX") || AsciiEqualIgnoreCase(base, u"NUL");
-  }
+  // The console's two ends and the old clock device open from a plain name too.
+  for (const std::u16string_view device : {u"CON", u"PRN", u"AUX", u"NUL", u"CONIN$", u"CONOUT$", u"CLOCK$"})
+    if (AsciiEqualIgnoreCase(base, device)) return true;
   if (base.size() == 4 &&
       (AsciiEqualIgnoreCase(base.substr(0, 3), u"COM") || AsciiEqualIgnoreCase(base.substr(0, 3), u"LPT"))) {
     const char16_t digit = base[3];

@@ -26,7 +26,8 @@ std::u16string GetCookieDomain(const std::u16string& address);
 std::u16string MakeSafeFileName(const std::u16string& text);
 
 // True when Windows would open a device instead of a file for this file name
-// (CON, PRN, AUX, NUL, COM0 to COM9, LPT0 to LPT9, also with an extension).
+// (CON, PRN, AUX, NUL, CONIN$, CONOUT$, CLOCK$, COM0 to COM9, LPT0 to LPT9,
+// also with an extension).
 bool IsReservedDeviceName(std::u16string_view fileName);
 
 // Creates a folder together with any missing parent folders, starting with

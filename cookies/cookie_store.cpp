@@ -46,12 +46,20 @@ std::u16string CookieStore::GetCookieFileName(const std::u16string& address) con
   return cookieFolder_ + u"\\" + fileName;
 }
 
+bool CookieStore::Storable(const std::u16string& path) {
+  // A site whose file name holds "=" (a query right after the host) gets no
+  // file; one already there stays as it is.
+  return path.find(u'=') == std::u16string::npos && path.size() <= kMaxPathLength;
+}
+
 void CookieStore::WriteCookieFile(const std::u16string& address, const std::u16string& cookieList) {
   try {
     const std::lock_guard<std::mutex> lock(cookieLock_);
     const std::u16string path = GetCookieFileName(address);
     if (path.empty()) return;
     if (cookieList.empty()) {
+      // Only a file that could have been written is ever deleted.
+      if (!Storable(path)) return;
       // A missing file, a file in use and a refused deletion are all fine.
       files_.Remove(path);
       return;
@@ -64,10 +72,7 @@ void CookieStore::WriteCookieFile(const std::u16string& address, const std::u16s
 
 void CookieStore::WriteLine(const std::u16string& path, const std::u16string& cookieList) {
   CreateFolderPath(files_, path.substr(0, path.rfind(u'\\') + 1));
-  // A site whose file name holds "=" (a query right after the host) gets no
-  // file; one already there stays as it is.
-  if (path.find(u'=') != std::u16string::npos) return;
-  if (path.size() > kMaxPathLength) return;
+  if (!Storable(path)) return;
   // The file is emptied before the line is computed: a reader that opens it
   // meanwhile finds it empty rather than holding the old line.
   const std::unique_ptr<platform::WritableFile> file = files_.CreateForWriting(path);

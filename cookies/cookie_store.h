@@ -38,6 +38,8 @@ class CookieStore {
   const std::u16string& CookieFolder() const { return cookieFolder_; }
 
  private:
+  // Whether a cookie file may be written, and so deleted, at this path.
+  static bool Storable(const std::u16string& path);
   void WriteLine(const std::u16string& path, const std::u16string& cookieList);
 
   platform::Files& files_;

@@ -1,9 +1,13 @@
 #include "intake/argument_list.h"
 
+#include <optional>
+
 #include "cookies/cookie_store.h"
 #include "intake/browser_settings.h"
+#include "intake/parameter_file.h"
 #include "intake/utf8.h"
 #include "platform/ascii_text.h"
+#include "platform/error.h"
 
 namespace zyp::intake {
 
@@ -23,8 +27,24 @@ bool StartsWith(const std::vector<std::uint8_t>& bytes, std::initializer_list<st
   return bytes.size() >= mark.size() && std::equal(mark.begin(), mark.end(), bytes.begin());
 }
 
-std::vector<std::u16string> ReadLines(const std::u16string& path, platform::Files& files, platform::Locale& locale) {
-  return DecodeParameterLines(files.ReadAll(path), locale);
+// Nothing when the path opens something other than a regular disk file.
+std::optional<std::vector<std::u16string>> ReadLines(const std::u16string& path, platform::Files& files,
+                                                     platform::Locale& locale) {
+  platform::FileContent content = files.ReadAll(path, kMaxParameterFileSize);
+  switch (content.status) {
+    case platform::FileContent::Status::Read:
+      break;
+    case platform::FileContent::Status::NotADiskFile:
+      return std::nullopt;
+    case platform::FileContent::Status::TooLarge:
+      throw Error(u"Cannot read the parameter file \"" + path + u"\": it is larger than 64 MiB");
+  }
+  return DecodeParameterLines(content.bytes, locale);
+}
+
+Error NotAParameterFile(const std::u16string& path) {
+  return Error(u"Cannot read the parameter file \"" + path +
+               u"\": only a regular file named by its full path on a drive letter is read");
 }
 
 enum class Keyword { CookieList, PageTitle, LinkText, Cookies, Agent };
@@ -73,8 +93,9 @@ std::vector<std::u16string> DecodeParameterLines(const std::vector<std::uint8_t>
 ArgumentList BuildArgumentList(const std::u16string& firstArgument, const CommandLine& commandLine,
                                platform::Files& files, platform::Locale& locale) {
   ArgumentList list;
-  if (files.FileExists(firstArgument)) {
-    list = ReadLines(firstArgument, files, locale);
+  // Anything else is an address, and is never opened.
+  if (IsParameterFilePath(firstArgument) && files.FileExists(firstArgument)) {
+    list = ReadLines(firstArgument, files, locale).value_or(ArgumentList());
     if (!list.empty()) {
       if (locale.EqualIgnoreCase(list.front(), std::u16string(kParameterFileHeader))) {
         list.erase(list.begin());
@@ -86,8 +107,12 @@ ArgumentList BuildArgumentList(const std::u16string& firstArgument, const Comman
     }
   }
   if (firstArgument.compare(0, kParamFilePrefix.size(), kParamFilePrefix) == 0) {
+    // The request is in the file: one that cannot be read stops it.
     const std::u16string path = firstArgument.substr(kParamFilePrefix.size());
-    list = files.FileExists(path) ? ReadLines(path, files, locale) : ArgumentList();
+    if (!IsParameterFilePath(path)) throw NotAParameterFile(path);
+    auto lines = ReadLines(path, files, locale);
+    if (!lines) throw NotAParameterFile(path);
+    list = std::move(*lines);
   }
   if (list.empty()) {
     for (std::size_t i = 1; i <= commandLine.Count(); ++i) list.push_back(commandLine.Argument(i));

@@ -31,7 +31,10 @@ std::vector<std::u16string> DecodeParameterLines(const std::vector<std::uint8_t>
 
 // From the parameter file named by the first argument (its header checked,
 // the file deleted after use), from a "paramfile=" file, or else from the
-// command line. Throws PlatformError when an existing file cannot be read.
+// command line. Only a name that IsParameterFilePath accepts is opened, and
+// only a regular disk file of at most kMaxParameterFileSize bytes is read.
+// Throws PlatformError when an existing file cannot be read, and Error for a
+// file that is too large or a "paramfile=" name that is no such file.
 ArgumentList BuildArgumentList(const std::u16string& firstArgument, const CommandLine& commandLine,
                                platform::Files& files, platform::Locale& locale);
 

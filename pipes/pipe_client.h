@@ -75,6 +75,9 @@ class TPipeClient {
   HANDLE Pipe() const { return FPipe; }
   // The queue's accounted size, for callers that watch the throttle.
   std::uint32_t QueuedSize() const { return FWriteQueue->DataSize(); }
+  // Every write queued so far went into the pipe, whether or not the server
+  // has read it yet; false when any was dropped or is still on its way.
+  bool AllWritten() const { return FWriteQueue->AllWritten(); }
 
   TOnPipeDisconnect OnPipeDisconnect;
   TOnPipeMessage OnPipeMessage;

@@ -255,6 +255,7 @@ bool TPipeThread::IssueWrite() {
   FErrorCode = static_cast<std::int32_t>(::GetLastError());
   if (done) {
     FWrite = written;
+    FWriteQueue.MarkWritten();
     try {
       ReportWrite();
       FreePipeWrite(FPipeWrite);
@@ -279,6 +280,7 @@ bool TPipeThread::FinishWrite() {
   try {
     if (done) {
       FWrite = written;
+      FWriteQueue.MarkWritten();
       ReportWrite();
     } else {
       FErrorCode = static_cast<std::int32_t>(::GetLastError());
@@ -340,7 +342,8 @@ void TPipeThread::ClosePipeHandle() {
     // requests have completed.
     DWORD ignored = 0;
     if (FPendingRead) ::GetOverlappedResult(FPipe, &FOlapRead, &ignored, TRUE);
-    if (FPendingWrite) ::GetOverlappedResult(FPipe, &FOlapWrite, &ignored, TRUE);
+    // A write that completed before the cancel reached it is in the pipe.
+    if (FPendingWrite && ::GetOverlappedResult(FPipe, &FOlapWrite, &ignored, TRUE)) FWriteQueue.MarkWritten();
     FPendingRead = false;
     FPendingWrite = false;
     Flush();

@@ -102,6 +102,7 @@ void TWriteQueue::Append(PPipeWrite pipeWrite) {
     tail_->NextNode = std::move(node);
   tail_ = added;
   data_size_.fetch_add(size, std::memory_order_relaxed);
+  queued_.fetch_add(1, std::memory_order_release);
 }
 
 void TWriteQueue::Split(PPipeWrite pipeWrite) {

@@ -56,6 +56,14 @@ class TWriteQueue {
   std::uint32_t DataSize() const { return data_size_.load(std::memory_order_relaxed); }
   bool Empty() const;
 
+  // The worker calls this once an entry's write has completed: its bytes are
+  // in the pipe, read by the server or not.
+  void MarkWritten() { written_.fetch_add(1, std::memory_order_release); }
+  // Every entry queued so far is in the pipe; false once any was discarded.
+  bool AllWritten() const {
+    return written_.load(std::memory_order_acquire) == queued_.load(std::memory_order_acquire);
+  }
+
  private:
   class Lock;
 
@@ -71,6 +79,8 @@ class TWriteQueue {
   win32::UniqueHandle data_event_;
   win32::UniqueHandle empty_event_;
   std::atomic<std::uint32_t> data_size_{0};
+  std::atomic<std::uint64_t> queued_{0};
+  std::atomic<std::uint64_t> written_{0};
   std::unique_ptr<TWriteNode> head_;
   TWriteNode* tail_ = nullptr;
   // The state the two events were last set to: true while data was queued.

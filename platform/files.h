@@ -16,6 +16,17 @@ class WritableFile {
   virtual bool Write(const void* data, std::size_t size) = 0;
 };
 
+// What ReadAll found at a path.
+struct FileContent {
+  enum class Status {
+    Read,          // the bytes are the whole file
+    NotADiskFile,  // a device, a pipe or a folder: nothing read
+    TooLarge,      // more than the limit: nothing read
+  };
+  Status status = Status::Read;
+  std::vector<std::uint8_t> bytes;
+};
+
 class Files {
  public:
   virtual ~Files() = default;
@@ -36,8 +47,11 @@ class Files {
   // DeleteFileW; true when the file was removed.
   virtual bool Remove(const std::u16string& path) = 0;
   // Opens the file for reading while others may read but not write, and
-  // reads all of it. Throws PlatformError when it cannot be opened or read.
-  virtual std::vector<std::uint8_t> ReadAll(const std::u16string& path) = 0;
+  // reads all of it, provided that the open handle is a regular file on a
+  // disk (GetFileType FILE_TYPE_DISK, not a folder) and that it holds at most
+  // maxSize bytes (nothing is read otherwise). Throws PlatformError when it
+  // cannot be opened or read.
+  virtual FileContent ReadAll(const std::u16string& path, std::uint64_t maxSize) = 0;
 };
 
 }  // namespace zyp::platform

@@ -69,20 +69,30 @@ std::unique_ptr<platform::WritableFile> SystemFiles::CreateForWriting(const std:
 
 bool SystemFiles::Remove(const std::u16string& path) { return ::DeleteFileW(Wide(path)) != 0; }
 
-std::vector<std::uint8_t> SystemFiles::ReadAll(const std::u16string& path) {
+platform::FileContent SystemFiles::ReadAll(const std::u16string& path, std::uint64_t maxSize) {
+  using Status = platform::FileContent::Status;
   const UniqueHandle file(
       ::CreateFileW(Wide(path), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file) throw LastPlatformError();
-  std::vector<std::uint8_t> bytes;
+  // The name was a file's when it was looked at; what was opened decides.
+  BY_HANDLE_FILE_INFORMATION information{};
+  if (::GetFileType(file.Get()) != FILE_TYPE_DISK || !::GetFileInformationByHandle(file.Get(), &information) ||
+      (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+    return {Status::NotADiskFile, {}};
   LARGE_INTEGER size{};
-  if (::GetFileSizeEx(file.Get(), &size) && size.QuadPart > 0) bytes.reserve(static_cast<std::size_t>(size.QuadPart));
-  // Read to the end rather than trusting the size: the file may grow meanwhile.
+  if (!::GetFileSizeEx(file.Get(), &size)) throw LastPlatformError();
+  if (static_cast<std::uint64_t>(size.QuadPart) > maxSize) return {Status::TooLarge, {}};
+  platform::FileContent content;
+  content.bytes.reserve(static_cast<std::size_t>(size.QuadPart));
+  // Read to the end rather than trusting the size: the file may grow
+  // meanwhile, but never beyond the limit.
   std::uint8_t buffer[65536];
   for (;;) {
     DWORD read = 0;
     if (!::ReadFile(file.Get(), buffer, sizeof(buffer), &read, nullptr)) throw LastPlatformError();
-    if (read == 0) return bytes;
-    bytes.insert(bytes.end(), buffer, buffer + read);
+    if (read == 0) return content;
+    if (read > maxSize - content.bytes.size()) return {Status::TooLarge, {}};
+    content.bytes.insert(content.bytes.end(), buffer, buffer + read);
   }
 }
 

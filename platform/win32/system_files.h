@@ -14,7 +14,7 @@ class SystemFiles final : public platform::Files {
   bool MakeDirectory(const std::u16string& path) override;
   std::unique_ptr<platform::WritableFile> CreateForWriting(const std::u16string& path) override;
   bool Remove(const std::u16string& path) override;
-  std::vector<std::uint8_t> ReadAll(const std::u16string& path) override;
+  platform::FileContent ReadAll(const std::u16string& path, std::uint64_t maxSize) override;
 };
 
 }  // namespace zyp::win32

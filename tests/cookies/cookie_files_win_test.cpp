@@ -22,6 +22,8 @@ using win32::SystemLocale;
 using win32::UniqueHandle;
 using win32::Wide;
 
+constexpr std::uint64_t kNoLimit = ~std::uint64_t{0};
+
 // The system's files, with a temporary directory chosen by the test.
 class MovedTempFiles final : public platform::Files {
  public:
@@ -36,7 +38,9 @@ class MovedTempFiles final : public platform::Files {
     return system_.CreateForWriting(path);
   }
   bool Remove(const std::u16string& path) override { return system_.Remove(path); }
-  std::vector<std::uint8_t> ReadAll(const std::u16string& path) override { return system_.ReadAll(path); }
+  platform::FileContent ReadAll(const std::u16string& path, std::uint64_t maxSize) override {
+    return system_.ReadAll(path, maxSize);
+  }
 
  private:
   std::u16string temp_;
@@ -66,8 +70,9 @@ class CookieFilesTest : public ::testing::Test {
 
   static bool Exists(const std::u16string& path) { return ::GetFileAttributesW(Wide(path)) != INVALID_FILE_ATTRIBUTES; }
   static std::string Read(const std::u16string& path) {
-    const std::vector<std::uint8_t> bytes = SystemFiles().ReadAll(path);
-    return std::string(bytes.begin(), bytes.end());
+    const platform::FileContent content = SystemFiles().ReadAll(path, kNoLimit);
+    EXPECT_EQ(content.status, platform::FileContent::Status::Read);
+    return std::string(content.bytes.begin(), content.bytes.end());
   }
   static void Put(const std::u16string& path, const std::string& bytes) {
     const auto file = SystemFiles().CreateForWriting(path);
@@ -110,7 +115,7 @@ TEST_F(CookieFilesTest, ASecondWriteReplacesTheFirstAndAnEmptyListDeletes) {
   store->WriteCookieFile(u"http://example.com/", u"");  // nothing left to delete: silent
 }
 
-TEST_F(CookieFilesTest, ANameWithAnEqualsSignIsOnlyEverDeleted) {
+TEST_F(CookieFilesTest, ANameWithAnEqualsSignIsNeitherWrittenNorDeleted) {
   const auto store = Start();
   const std::u16string path = store->GetCookieFileName(u"http://example.com?x=1");
   ASSERT_EQ(path, store->CookieFolder() + u"\\example.com_x=1.dat");
@@ -118,7 +123,7 @@ TEST_F(CookieFilesTest, ANameWithAnEqualsSignIsOnlyEverDeleted) {
   store->WriteCookieFile(u"http://example.com?x=1", u"a=1");
   EXPECT_EQ(Read(path), "old\r\n");
   store->WriteCookieFile(u"http://example.com?x=1", u"");
-  EXPECT_FALSE(Exists(path));
+  EXPECT_EQ(Read(path), "old\r\n");
 }
 
 TEST_F(CookieFilesTest, WritesAPathOf259CharactersButNotOf260) {
@@ -218,7 +223,7 @@ TEST(SystemFiles, ReportsWhatWindowsReports) {
 
   EXPECT_FALSE(files.Remove(temp + u"zyp-no-such-file.dat"));
   try {
-    files.ReadAll(temp + u"zyp-no-such-file.dat");
+    files.ReadAll(temp + u"zyp-no-such-file.dat", kNoLimit);
     ADD_FAILURE() << "no error for a missing file";
   } catch (const PlatformError& error) {
     EXPECT_EQ(error.Code(), static_cast<std::uint32_t>(ERROR_FILE_NOT_FOUND));
@@ -236,7 +241,7 @@ TEST_F(CookieFilesTest, ReadAllRefusesAFileBeingWrittenAndReadsLargeFiles) {
     ASSERT_TRUE(writer->Write(large.data(), large.size()));
     ASSERT_TRUE(files.FileExists(path));
     try {
-      files.ReadAll(path);
+      files.ReadAll(path, kNoLimit);
       ADD_FAILURE() << "read a file that is open for writing";
     } catch (const PlatformError& error) {
       EXPECT_EQ(error.Code(), static_cast<std::uint32_t>(ERROR_SHARING_VIOLATION));
@@ -245,6 +250,26 @@ TEST_F(CookieFilesTest, ReadAllRefusesAFileBeingWrittenAndReadsLargeFiles) {
   EXPECT_EQ(Read(path), large);
   EXPECT_TRUE(files.Remove(path));
   EXPECT_FALSE(files.FileExists(path));
+}
+
+TEST_F(CookieFilesTest, ReadAllReadsOnlyRegularDiskFilesWithinTheLimit) {
+  using Status = platform::FileContent::Status;
+  SystemFiles files;
+  const std::u16string path = root_ + u"limit.bin";
+  Put(path, std::string(1000, 'x'));
+  EXPECT_EQ(files.ReadAll(path, 1000).bytes.size(), 1000u);
+  const platform::FileContent over = files.ReadAll(path, 999);
+  EXPECT_EQ(over.status, Status::TooLarge);
+  EXPECT_TRUE(over.bytes.empty());
+  // Names that open a device or a folder, checked on the open handle.
+  EXPECT_EQ(files.ReadAll(u"NUL", kNoLimit).status, Status::NotADiskFile);
+  EXPECT_EQ(files.ReadAll(root_ + u"x\\..\\NUL", kNoLimit).status, Status::NotADiskFile);
+  try {
+    EXPECT_EQ(files.ReadAll(root_, kNoLimit).status, Status::NotADiskFile);
+  } catch (const PlatformError& error) {
+    // Opening a folder as a file is refused outright.
+    EXPECT_EQ(error.Code(), static_cast<std::uint32_t>(ERROR_ACCESS_DENIED));
+  }
 }
 
 TEST(SystemLocale, ConvertsAndComparesAsTheUserLocaleDoes) {

@@ -95,10 +95,12 @@ TEST(MakeSafeFileName, ReplacesOnlyWhatAFileNameCannotHold) {
 
 TEST(IsReservedDeviceName, LooksAtTheNameBeforeItsFirstDot) {
   for (const char16_t* name : {u"CON", u"con.dat", u"Prn.x.dat", u"aux", u"NUL.dat", u"COM0.dat", u"com9.dat", u"LPT1",
-                               u"lpt5.dat", u"con  .dat", u"COM\u00B9.dat", u"lpt\u00B3.dat"})
+                               u"lpt5.dat", u"con  .dat", u"COM\u00B9.dat", u"lpt\u00B3.dat", u"CONIN$", u"conin$.dat",
+                               u"CONOUT$.x.dat", u"conout$ .dat", u"clock$.dat", u"CLOCK$"})
     EXPECT_TRUE(IsReservedDeviceName(name)) << std::string(name, name + std::char_traits<char16_t>::length(name));
   for (const char16_t* name :
-       {u"", u".dat", u"CONS.dat", u"xcon.dat", u" con.dat", u"COM.dat", u"COM10.dat", u"LPTX.dat", u"NUL_.dat"})
+       {u"", u".dat", u"CONS.dat", u"xcon.dat", u" con.dat", u"COM.dat", u"COM10.dat", u"LPTX.dat", u"NUL_.dat",
+        u"CONIN.dat", u"conin$x.dat", u"CONOUT.dat", u"CLOCK.dat", u"xclock$.dat"})
     EXPECT_FALSE(IsReservedDeviceName(name)) << std::string(name, name + std::char_traits<char16_t>::length(name));
 }
 

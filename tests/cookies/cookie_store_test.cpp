@@ -85,15 +85,28 @@ TEST_F(CookieStoreTest, ASecondWriteReplacesTheWholeLine) {
 TEST_F(CookieStoreTest, AnEmptyListOnlyDeletesTheFile) {
   CookieStore store(files, locale);
   files.AddFile(kExampleFile, "a=1\r\n");
-  files.AddFile(kQueryFile, "q=1\r\n");
   files.log.clear();
   store.WriteCookieFile(u"http://example.com/", u"");
-  store.WriteCookieFile(u"http://example.com?x=1", u"");
   store.WriteCookieFile(u"http://missing.com/", u"");
-  const std::vector<std::u16string> expected = {u"remove " + kExampleFile, u"remove " + kQueryFile,
-                                                u"remove " + kFolder + u"\\missing.com.dat"};
+  const std::vector<std::u16string> expected = {u"remove " + kExampleFile, u"remove " + kFolder + u"\\missing.com.dat"};
   EXPECT_EQ(files.log, expected);
   EXPECT_TRUE(files.FilePaths().empty());
+}
+
+TEST_F(CookieStoreTest, AFileThatIsNeverWrittenIsNeverDeleted) {
+  CookieStore store(files, locale);
+  // The names the program never writes: one holding "=", one too long.
+  const std::u16string longAddress = u"http://" + std::u16string(260, u'a') + u".com/";
+  const std::u16string longFile = store.GetCookieFileName(longAddress);
+  ASSERT_GT(longFile.size(), 259u);
+  files.AddFile(kQueryFile, "someone else's\r\n");
+  files.AddFile(longFile, "someone else's\r\n");
+  files.log.clear();
+  store.WriteCookieFile(u"http://example.com?x=1", u"");
+  store.WriteCookieFile(longAddress, u"");
+  EXPECT_TRUE(files.log.empty());
+  EXPECT_TRUE(files.HasFile(kQueryFile));
+  EXPECT_TRUE(files.HasFile(longFile));
 }
 
 TEST_F(CookieStoreTest, APathHoldingAnEqualsSignIsNeverWritten) {
@@ -156,7 +169,8 @@ TEST_F(CookieStoreTest, AnErrorWhileConvertingLeavesTheFileEmpty) {
 TEST_F(CookieStoreTest, AddressesWithoutAFileNameTouchNothing) {
   CookieStore store(files, locale);
   files.log.clear();
-  for (const char16_t* address : {u"", u"/a", u"http://con.com/", u"http://NUL/x", u"lpt1"}) {
+  for (const char16_t* address :
+       {u"", u"/a", u"http://con.com/", u"http://NUL/x", u"lpt1", u"conin$", u"http://CONOUT$.com/x", u"clock$.net"}) {
     store.WriteCookieFile(address, u"a=1");
     store.WriteCookieFile(address, u"");
   }

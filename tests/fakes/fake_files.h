@@ -33,8 +33,8 @@ class FakeFiles : public platform::Files {
   std::size_t freeSpace = static_cast<std::size_t>(-1);
   // Runs just before a folder is created, e.g. to let another process win.
   std::function<void(const std::u16string& path)> beforeMakeDirectory;
-  // "mkdir", "create", "write <n bytes>", "close", "remove" and "read", each
-  // with its path, successful or not.
+  // "exists", "mkdir", "create", "write <n bytes>", "close", "remove" and
+  // "read", each with its path, successful or not.
   std::vector<std::u16string> log;
 
   FakeFiles() { AddFolder(u"C:\\"); }
@@ -50,6 +50,8 @@ class FakeFiles : public platform::Files {
     AddFolder(Parent(Key(path)));
     files_[Key(path)] = File{path, bytes, 0, false};
   }
+  // A name that opens a device, which exists as a file does.
+  void AddDevice(const std::u16string& path) { devices_.insert(Key(path)); }
   // Creating or removing anything directly inside the folder is refused.
   void DenyChanges(const std::u16string& folder) { denied_.insert(Key(folder)); }
   void AllowChanges(const std::u16string& folder) { denied_.erase(Key(folder)); }
@@ -71,7 +73,10 @@ class FakeFiles : public platform::Files {
     return tempPath.size() < capacity ? tempPath : std::u16string();
   }
   bool DirectoryExists(const std::u16string& path) override { return !path.empty() && HasFolder(path); }
-  bool FileExists(const std::u16string& path) override { return !path.empty() && HasFile(path); }
+  bool FileExists(const std::u16string& path) override {
+    log.push_back(u"exists " + path);
+    return !path.empty() && (HasFile(path) || devices_.count(Key(path)) != 0);
+  }
   void ClearLastError() override { lastError_ = 0; }
   std::uint32_t LastError() override { return lastError_; }
 
@@ -118,8 +123,15 @@ class FakeFiles : public platform::Files {
     return true;
   }
 
-  std::vector<std::uint8_t> ReadAll(const std::u16string& path) override {
+  platform::FileContent ReadAll(const std::u16string& path, std::uint64_t maxSize) override {
+    using Status = platform::FileContent::Status;
     log.push_back(u"read " + path);
+    if (devices_.count(Key(path))) return {Status::NotADiskFile, {}};
+    if (folders_.count(Key(path))) {
+      // Opening a folder as a file is refused.
+      Fail(kAccessDenied);
+      throw PlatformError(kAccessDenied, u"Access is denied.");
+    }
     auto file = files_.find(Key(path));
     if (file == files_.end()) {
       Fail(kFileNotFound);
@@ -129,7 +141,8 @@ class FakeFiles : public platform::Files {
       Fail(kSharingViolation);
       throw PlatformError(kSharingViolation, u"The file is being used by another process.");
     }
-    return std::vector<std::uint8_t>(file->second.bytes.begin(), file->second.bytes.end());
+    if (file->second.bytes.size() > maxSize) return {Status::TooLarge, {}};
+    return {Status::Read, std::vector<std::uint8_t>(file->second.bytes.begin(), file->second.bytes.end())};
   }
 
  private:
@@ -185,6 +198,7 @@ class FakeFiles : public platform::Files {
 
   std::set<std::u16string> folders_;
   std::set<std::u16string> denied_;
+  std::set<std::u16string> devices_;
   std::map<std::u16string, File> files_;
   std::uint32_t lastError_ = 0;
 };

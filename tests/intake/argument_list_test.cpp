@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "cookies/cookie_store.h"
+#include "intake/parameter_file.h"
 #include "tests/fakes/fake_files.h"
 #include "tests/fakes/fake_locale.h"
 #include "tests/fakes/fake_registry.h"
@@ -84,9 +85,106 @@ TEST_F(BuildArgumentListTest, ParamFileArgumentReadsTheFileWithoutHeaderAndKeeps
   files.AddFile(u"C:\\t\\q.txt", "http://a/x\ncookies=IE\n");
   EXPECT_EQ(Build(u"paramfile=C:\\t\\q.txt"), (Lines{u"http://a/x", u"cookies=IE"}));
   EXPECT_TRUE(files.HasFile(u"C:\\t\\q.txt"));
-  // Letter case matters, and a missing file leaves the command line.
+  // Letter case matters.
   EXPECT_EQ(Build(u"PARAMFILE=C:\\t\\q.txt"), (Lines{u"PARAMFILE=C:\\t\\q.txt"}));
-  EXPECT_EQ(Build(u"paramfile=C:\\t\\none.txt x"), (Lines{u"paramfile=C:\\t\\none.txt", u"x"}));
+}
+
+TEST(IsParameterFilePath, OnlyAFullPathOnADriveLetterThatNamesNoDevice) {
+  for (const char16_t* path : {u"C:\\t\\p.txt", u"c:/t/p.txt", u"Z:\\p", u"C:\\t\\console.txt", u"C:\\t\\p.txt:stream"})
+    EXPECT_TRUE(IsParameterFilePath(path)) << std::u16string_view(path).size();
+  const char16_t* const refused[] = {
+      u"\\\\attacker.example\\share\\x.txt",  // the network
+      u"//attacker.example/share/x.txt",
+      u"\\/attacker.example/share/x.txt",
+      u"\\\\.\\C:\\t\\p.txt",  // the device namespace
+      u"\\\\?\\C:\\t\\p.txt",
+      u"\\\\.\\pipe\\ZYPQueueURLPipeServer",
+      u"CON",
+      u"CONIN$",
+      u"conout$",
+      u"NUL",
+      u"COM1",
+      u"lpt1.txt",
+      u"CLOCK$",  // devices
+      u"C:\\t\\CON",
+      u"C:\\t\\nul.txt",
+      u"c:/t/CONIN$",
+      u"C:\\t\\com1:",
+      u"C:\\t\\aux .x",
+      u"p.txt",
+      u"t\\p.txt",
+      u"\\t\\p.txt",
+      u"/t/p.txt",
+      u"C:p.txt",
+      u"C:",
+      u"C:\\",
+      u"C:\\t\\",  // relative, or no file
+      u"",
+      u"http://a/x",
+      u"1:\\x",
+      u"\u00C4:\\x",
+  };
+  for (const char16_t* path : refused) {
+    const std::u16string text(path);
+    EXPECT_FALSE(IsParameterFilePath(text)) << std::string(text.begin(), text.end());
+  }
+}
+
+TEST_F(BuildArgumentListTest, AddressesThatAreNotLocalFilePathsAreNeverLookedAt) {
+  // Each would exist if it were asked for.
+  const char16_t* const addresses[] = {u"\\\\attacker.example\\share\\x.txt",
+                                       u"\\\\.\\C:\\t\\p.txt",
+                                       u"\\\\?\\C:\\t\\p.txt",
+                                       u"CONIN$",
+                                       u"NUL",
+                                       u"t\\p.txt"};
+  for (const char16_t* address : addresses) files.AddDevice(address);
+  files.AddFile(u"C:\\t\\p.txt", "ZYP Parameter File\r\nhttp://a/x\r\n");
+  files.log.clear();
+  for (const char16_t* address : addresses) {
+    const std::u16string text(address);
+    EXPECT_EQ(Build(text + u" cookies=FF"), (Lines{text, u"cookies=FF"})) << std::string(text.begin(), text.end());
+  }
+  EXPECT_TRUE(files.log.empty());
+  EXPECT_TRUE(files.HasFile(u"C:\\t\\p.txt"));
+}
+
+TEST_F(BuildArgumentListTest, ALocalPathThatOpensSomethingElseIsAnAddress) {
+  files.AddDevice(u"C:\\t\\dev");
+  EXPECT_EQ(Build(u"C:\\t\\dev x"), (Lines{u"C:\\t\\dev", u"x"}));
+}
+
+TEST_F(BuildArgumentListTest, AParamFileThatCannotBeReadAsOneStopsTheRequest) {
+  files.AddFolder(u"C:\\t\\folder");
+  files.AddDevice(u"C:\\t\\dev");
+  files.AddFile(u"C:\\t\\p.txt", "http://a/x\r\n");
+  const struct {
+    const char* name;
+    std::u16string argument;
+    bool opened;
+  } cases[] = {
+      {"missing", u"paramfile=C:\\t\\none.txt", true},
+      {"a folder", u"paramfile=C:\\t\\folder", true},
+      {"a device behind a local path", u"paramfile=C:\\t\\dev", true},
+      {"a device", u"paramfile=NUL", false},
+      {"the network", u"paramfile=\\\\attacker.example\\share\\p.txt", false},
+      {"relative", u"paramfile=p.txt", false},
+      {"empty", u"paramfile=", false},
+  };
+  for (const auto& c : cases) {
+    files.log.clear();
+    EXPECT_THROW(Build(c.argument + u" x"), Error) << c.name;
+    EXPECT_EQ(files.log.empty(), !c.opened) << c.name;
+  }
+  EXPECT_TRUE(files.HasFile(u"C:\\t\\p.txt"));
+}
+
+TEST_F(BuildArgumentListTest, AParameterFileOverTheLimitIsAnErrorAndKept) {
+  const std::string big = "ZYP Parameter File\r\nhttp://a/x\r\n" + std::string(kMaxParameterFileSize, 'p');
+  files.AddFile(u"C:\\t\\big.txt", big);
+  EXPECT_THROW(Build(u"C:\\t\\big.txt"), Error);
+  EXPECT_THROW(Build(u"paramfile=C:\\t\\big.txt"), Error);
+  EXPECT_TRUE(files.HasFile(u"C:\\t\\big.txt"));
 }
 
 TEST_F(BuildArgumentListTest, NoArgumentsGiveAnEmptyList) { EXPECT_TRUE(Build(u"").empty()); }

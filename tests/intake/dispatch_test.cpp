@@ -217,13 +217,19 @@ TEST_F(DispatchTest, UnreadableParameterFileStopsDispatchBeforeTheCloseRequest) 
 namespace zyp::intake {
 namespace {
 
-TEST(ExitCodeFor, TellsDeliveredFromLost) {
-  EXPECT_EQ(ExitCodeFor(Delivery::Delivered, false, false), 0);
-  EXPECT_EQ(ExitCodeFor(Delivery::Queued, true, false), 0);
-  EXPECT_EQ(ExitCodeFor(Delivery::Queued, false, false), 2);
-  EXPECT_EQ(ExitCodeFor(Delivery::NotDelivered, false, false), 2);
-  EXPECT_EQ(ExitCodeFor(Delivery::NotDelivered, true, false), 2);
-  EXPECT_EQ(ExitCodeFor(Delivery::Delivered, true, true), 1);
+TEST(ExitCodeFor, TellsDeliveredFromHandedOverFromLost) {
+  using enum PipeProgress;
+  EXPECT_EQ(ExitCodeFor(Delivery::Delivered, Incomplete, false), 0);
+  EXPECT_EQ(ExitCodeFor(Delivery::Queued, Read, false), 0);
+  // In the pipe, unread: the manager may still take it, so no fall-back.
+  EXPECT_EQ(ExitCodeFor(Delivery::Queued, InPipe, false), 3);
+  // Cut before its end: the manager drops whatever part it gets.
+  EXPECT_EQ(ExitCodeFor(Delivery::Queued, Incomplete, false), 2);
+  EXPECT_EQ(ExitCodeFor(Delivery::NotDelivered, Incomplete, false), 2);
+  EXPECT_EQ(ExitCodeFor(Delivery::NotDelivered, InPipe, false), 2);
+  EXPECT_EQ(ExitCodeFor(Delivery::NotDelivered, Read, false), 2);
+  EXPECT_EQ(ExitCodeFor(Delivery::Delivered, Read, true), 1);
+  EXPECT_EQ(ExitCodeFor(Delivery::Queued, InPipe, true), 1);
 }
 
 }  // namespace
