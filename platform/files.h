@@ -36,7 +36,9 @@ class Files {
   // DeleteFileW; true when the file was removed.
   virtual bool Remove(const std::u16string& path) = 0;
   // Opens the file for reading while others may read but not write, and
-  // reads all of it. Throws PlatformError when it cannot be opened or read.
+  // reads all of it. A file that another program holds (sharing or lock
+  // violation) is tried again for up to a second. Throws PlatformError when
+  // it cannot be opened or read.
   virtual std::vector<std::uint8_t> ReadAll(const std::u16string& path) = 0;
 };
 

@@ -30,6 +30,25 @@ class SystemWritableFile final : public platform::WritableFile {
   UniqueHandle file_;
 };
 
+// Opens the file while others may read but not write, and reads it to the
+// end rather than trusting its size: it may grow meanwhile. The error code
+// of the failing call, or ERROR_SUCCESS.
+DWORD ReadWhole(const std::u16string& path, std::vector<std::uint8_t>& bytes) {
+  const UniqueHandle file(
+      ::CreateFileW(Wide(path), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) return ::GetLastError();
+  LARGE_INTEGER size{};
+  if (::GetFileSizeEx(file.Get(), &size) && size.QuadPart > 0) bytes.reserve(static_cast<std::size_t>(size.QuadPart));
+  std::vector<std::uint8_t> buffer(65536);
+  for (;;) {
+    DWORD read = 0;
+    if (!::ReadFile(file.Get(), buffer.data(), static_cast<DWORD>(buffer.size()), &read, nullptr))
+      return ::GetLastError();
+    if (read == 0) return ERROR_SUCCESS;
+    bytes.insert(bytes.end(), buffer.begin(), buffer.begin() + read);
+  }
+}
+
 DWORD Attributes(const std::u16string& path) {
   return path.empty() ? INVALID_FILE_ATTRIBUTES : ::GetFileAttributesW(Wide(path));
 }
@@ -70,19 +89,17 @@ std::unique_ptr<platform::WritableFile> SystemFiles::CreateForWriting(const std:
 bool SystemFiles::Remove(const std::u16string& path) { return ::DeleteFileW(Wide(path)) != 0; }
 
 std::vector<std::uint8_t> SystemFiles::ReadAll(const std::u16string& path) {
-  const UniqueHandle file(
-      ::CreateFileW(Wide(path), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file) throw LastPlatformError();
-  std::vector<std::uint8_t> bytes;
-  LARGE_INTEGER size{};
-  if (::GetFileSizeEx(file.Get(), &size) && size.QuadPart > 0) bytes.reserve(static_cast<std::size_t>(size.QuadPart));
-  // Read to the end rather than trusting the size: the file may grow meanwhile.
-  std::uint8_t buffer[65536];
+  // The caller may still be finishing its write, or a scanner looking at the
+  // file: a file held that way is tried again for a moment before it counts
+  // as unreadable.
+  const ULONGLONG start = ::GetTickCount64();
   for (;;) {
-    DWORD read = 0;
-    if (!::ReadFile(file.Get(), buffer, sizeof(buffer), &read, nullptr)) throw LastPlatformError();
-    if (read == 0) return bytes;
-    bytes.insert(bytes.end(), buffer, buffer + read);
+    std::vector<std::uint8_t> bytes;
+    const DWORD error = ReadWhole(path, bytes);
+    if (error == ERROR_SUCCESS) return bytes;
+    const bool held = error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
+    if (!held || ::GetTickCount64() - start >= kHeldFileRetryMs) throw LastPlatformError(error);
+    ::Sleep(kHeldFileRetryPauseMs);
   }
 }
 
