@@ -11,6 +11,10 @@
 
 namespace zyp::intake {
 
+namespace {
+constexpr std::size_t kTracedArguments = 256;
+}  // namespace
+
 void TraceRequest(Trace& trace, std::string_view kind, std::string_view from) {
   trace.Step("request", [&](TraceLine& line) {
     line.Word("kind", kind);
@@ -61,10 +65,11 @@ Delivery Dispatch(Services& services) {
     case RequestKind::Address: {
       const ArgumentList arguments = BuildArgumentList(firstArgument, commandLine, services.files, services.locale);
       services.trace.Step("arguments", [&](TraceLine& line) {
+        // A parameter file may hold millions of lines; the line shows the first.
         std::vector<std::u16string> masked;
-        masked.reserve(arguments.size());
-        for (const std::u16string& argument : arguments) masked.push_back(MaskArgument(argument));
-        line.Texts("items", masked);
+        for (std::size_t i = 0; i < arguments.size() && i < kTracedArguments; ++i)
+          masked.push_back(MaskArgument(arguments[i]));
+        line.Number("count", static_cast<std::int64_t>(arguments.size())).Texts("items", masked);
       });
       // A command line holds about a thousand addresses, a parameter file any
       // number: its address line is then a list, and the rest of the file is
