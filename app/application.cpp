@@ -82,9 +82,12 @@ bool Application::ReportError(std::exception_ptr error) {
   bool silent = false;
   const std::u16string text = ErrorReportText(InnermostMessage(error, silent));
   if (silent) return false;
+  if (OnReport) OnReport(text);
   HWND owner = ::GetActiveWindow();
   if (owner == nullptr) owner = Handle();
-  ::MessageBoxW(owner, win32::Wide(text), win32::Wide(title_), MB_ICONERROR | MB_OK);
+  // On top and in front: behind the browser, nobody would see the box the
+  // run waits for.
+  ShowMessageBox(owner, win32::Wide(text), win32::Wide(title_), MB_ICONERROR | MB_OK | MB_TOPMOST | MB_SETFOREGROUND);
   return true;
 }
 

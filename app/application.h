@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <exception>
+#include <functional>
 #include <string>
 
 #include "app/ole_initialization.h"
@@ -38,6 +39,10 @@ class Application final : public win32::MessageWindow, public TrayApplication {
   // the process's active window or else the application window. The abort
   // kind is not shown. True when a box was shown.
   bool ReportError(std::exception_ptr error);
+  // Told the text of each error box just before it shows.
+  std::function<void(const std::u16string& text)> OnReport;
+  // The system's MessageBoxW; a test may watch what the report asks of it.
+  std::function<int(HWND owner, const wchar_t* text, const wchar_t* caption, UINT type)> ShowMessageBox = ::MessageBoxW;
 
   // What the notification-area component needs of the application.
   HWND ApplicationWindow() override { return Handle(); }

@@ -3,15 +3,19 @@
 #include <windows.h>
 
 #include <chrono>
+#include <optional>
 
 #include "app/application.h"
 #include "app/main_window.h"
 #include "app/ole_initialization.h"
 #include "cookies/cookie_store.h"
+#include "intake/trace.h"
+#include "intake/traced_services.h"
 #include "pipes/pipe_module.h"
 #include "platform/win32/system_files.h"
 #include "platform/win32/system_locale.h"
 #include "platform/win32/system_notification_area.h"
+#include "platform/win32/system_trace_output.h"
 
 namespace {
 
@@ -24,18 +28,30 @@ constexpr std::chrono::milliseconds kDeliveryDeadline{4500};
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   const auto started = std::chrono::steady_clock::now();
+  // Without ZYP_TRACE nothing below is traced and nothing is wrapped.
+  const auto traceOutput = zyp::win32::SystemTraceOutput::FromEnvironment();
+  zyp::intake::Trace offTrace;
+  std::optional<zyp::intake::Trace> onTrace;
+  if (traceOutput) onTrace.emplace(*traceOutput);
+  zyp::intake::Trace& trace = onTrace ? *onTrace : offTrace;
+
   // Start-up runs top to bottom and shut-down in reverse: the cookie store,
   // the pipe module, the application (its window, then OLE), and COM last.
   zyp::app::ComInitialization com;
   zyp::app::Application application;
+  application.OnReport = [&trace](const std::u16string& text) {
+    trace.Step("error_box", [&](zyp::intake::TraceLine& line) { line.Text("text", text); });
+  };
   zyp::pipes::PipeModule pipeModule;
-  zyp::win32::SystemFiles files;
+  zyp::win32::SystemFiles systemFiles;
+  zyp::intake::TracedFiles tracedFiles(systemFiles, trace);
+  zyp::platform::Files& files = trace.On() ? static_cast<zyp::platform::Files&>(tracedFiles) : systemFiles;
   zyp::win32::SystemLocale locale;
   zyp::cookies::CookieStore cookies(files, locale);
   com.Initialize();
 
   zyp::win32::SystemNotificationArea notificationArea;
-  zyp::app::TfrmZYPQueueAddURL mainWindow(application, notificationArea, files, locale, cookies);
+  zyp::app::TfrmZYPQueueAddURL mainWindow(application, notificationArea, files, locale, cookies, trace);
   application.SetMainWindow(mainWindow.Handle());
   application.ShowMainForm = false;
   application.MainFormOnTaskBar = false;
@@ -43,5 +59,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   mainWindow.FinishDelivery(started + kDeliveryDeadline);
   // Every pipe client and worker is gone before the modules shut down.
   mainWindow.DestroyComponents();
-  return mainWindow.ExitCode();
+  const int exitCode = mainWindow.ExitCode();
+  trace.Exit(exitCode);
+  return exitCode;
 }

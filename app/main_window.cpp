@@ -2,10 +2,12 @@
 
 #include "app/pipe_client_queue.h"
 #include "cookies/cookie_store.h"
+#include "intake/traced_services.h"
 #include "pipes/pipe_client.h"
 #include "pipes/thread_sync.h"
 #include "platform/win32/system_process.h"
 #include "platform/win32/system_registry.h"
+#include "platform/win32/system_shell.h"
 #include "platform/win32/system_windowing.h"
 #include "platform/win32/wide_text.h"
 
@@ -28,8 +30,8 @@ constexpr char16_t kQueuePipeName[] = u"ZYPQueueURLPipeServer";
 
 TfrmZYPQueueAddURL::TfrmZYPQueueAddURL(Application& application, platform::NotificationArea& notificationArea,
                                        platform::Files& files, platform::Locale& locale, cookies::CookieStore& cookies,
-                                       Work work)
-    : application_(application), files_(files), locale_(locale), cookies_(cookies) {
+                                       intake::Trace& trace, Work work)
+    : application_(application), files_(files), locale_(locale), cookies_(cookies), trace_(trace) {
   RECT frame{0, 0, kClientWidth, kClientHeight};
   ::AdjustWindowRectEx(&frame, kStyle, FALSE, 0);
   if (!Create(L"TfrmZYPQueueAddURL", 0, kStyle, kCaption, kDesignLeft, kDesignTop, frame.right - frame.left,
@@ -64,9 +66,15 @@ void TfrmZYPQueueAddURL::CreateComponents(platform::NotificationArea& notificati
   // Tells a delivered queue message from one that was only queued: the
   // worker takes the next packet only after this notice, so a notice that
   // finds the queue empty confirms the last packet.
-  PipeClient2->OnPipeSent = [this](pipes::TPipeClient& client, HANDLE, std::uint32_t) {
+  PipeClient2->OnPipeSent = [this](pipes::TPipeClient& client, HANDLE, std::uint32_t size) {
     writeConfirmed_ = client.QueuedSize() == 0;
+    intake::TracePipeSent(trace_, size, writeConfirmed_);
   };
+  if (trace_.On()) {
+    PipeClient2->OnConnectAttempt = [this](pipes::TPipeClient&, std::uint32_t error, std::uint32_t server) {
+      intake::TracePipeAttempt(trace_, error, server);
+    };
+  }
 
   TrayIcon1 = &components_.CreateComponent<TTrayIcon>(application_, notificationArea);
   TrayIcon1->SetActive(true);
@@ -84,7 +92,17 @@ void TfrmZYPQueueAddURL::FormCreate(const Work& work) {
   win32::SystemShell shell;
   win32::SystemRegistry registry;
   PipeClientQueue pipe(*PipeClient2);
-  intake::Services services{process, windowing, shell, files_, locale_, registry, cookies_, pipe};
+  if (!trace_.On()) {
+    intake::Services services{process, windowing, shell, files_, locale_, registry, cookies_, pipe, trace_};
+    delivery_ = work(services);
+    return;
+  }
+  intake::TracedWindowing tracedWindowing(windowing, trace_);
+  intake::TracedShell tracedShell(shell, trace_);
+  intake::TracedRegistry tracedRegistry(registry, trace_);
+  intake::TracedQueuePipe tracedPipe(pipe, trace_);
+  intake::Services services{process,        tracedWindowing, tracedShell, files_, locale_,
+                            tracedRegistry, cookies_,        tracedPipe,  trace_};
   delivery_ = work(services);
 }
 
@@ -101,6 +119,7 @@ void TfrmZYPQueueAddURL::FinishDelivery(std::chrono::steady_clock::time_point de
       application_.ReportError(std::current_exception());
     }
   }
+  if (!writeConfirmed_) trace_.NoteCause("the queue manager did not confirm reading the whole message in time");
 }
 
 void TfrmZYPQueueAddURL::DestroyComponents() {

@@ -12,6 +12,7 @@
 #include "intake/delivery.h"
 #include "intake/dispatch.h"
 #include "intake/services.h"
+#include "intake/trace.h"
 #include "platform/files.h"
 #include "platform/locale.h"
 #include "platform/notification_area.h"
@@ -31,8 +32,10 @@ class TfrmZYPQueueAddURL final : public win32::MessageWindow {
   // The work that the window's creation runs: dispatch of the command line.
   using Work = std::function<intake::Delivery(intake::Services& services)>;
 
+  // The trace, when it is on, sees every step of the work.
   TfrmZYPQueueAddURL(Application& application, platform::NotificationArea& notificationArea, platform::Files& files,
-                     platform::Locale& locale, cookies::CookieStore& cookies, Work work = intake::Dispatch);
+                     platform::Locale& locale, cookies::CookieStore& cookies, intake::Trace& trace,
+                     Work work = intake::Dispatch);
   ~TfrmZYPQueueAddURL() override;
 
   // A queue message of more than one packet is written one packet per
@@ -57,6 +60,7 @@ class TfrmZYPQueueAddURL final : public win32::MessageWindow {
   platform::Files& files_;
   platform::Locale& locale_;
   cookies::CookieStore& cookies_;
+  intake::Trace& trace_;
   ComponentOwner components_;
   pipes::TPipeClient* PipeClient2 = nullptr;
   TTrayIcon* TrayIcon1 = nullptr;

@@ -1,10 +1,11 @@
 #include "intake/address_request.h"
 
-#include "intake/argument_list.h"
-#include "intake/command_line.h"
 #include "intake/companions.h"
+#include "intake/dispatch.h"
 #include "intake/fixed_texts.h"
 #include "intake/queue_messages.h"
+#include "intake/trace_masking.h"
+#include "platform/ascii_text.h"
 
 namespace zyp::intake {
 
@@ -22,13 +23,28 @@ std::u16string QuotedParameter(const std::u16string& address, const std::u16stri
   return u"\"" + MakeAddressText(safeAddress, safeExtra) + u"\"";
 }
 
-AddressOutcome RunAddressRequest(Services& services, const std::u16string& firstArgument,
-                                 const CommandLine& commandLine) {
-  const ArgumentList arguments = BuildArgumentList(firstArgument, commandLine, services.files, services.locale);
+AddressOutcome RunAddressRequest(Services& services, const ArgumentList& arguments) {
   const RequestFields fields = ParseArgumentList(arguments, {services.cookies, services.registry});
+
+  services.trace.Step("fields", [&](TraceLine& line) {
+    std::vector<std::u16string> cookieNames;
+    for (std::size_t i = 1; i < arguments.size(); ++i)
+      if (AsciiStartsWithIgnoreCase(arguments[i], kCookieListKeyword))
+        for (std::u16string& name : CookieNames(std::u16string_view(arguments[i]).substr(kCookieListKeyword.size())))
+          cookieNames.push_back(std::move(name));
+    line.Text("address", fields.Address)
+        .Text("page_title", fields.PageTitle)
+        .Text("link_text", fields.LinkText)
+        .Text("extra_text", fields.ExtraText)
+        .Text("browser_tag", fields.BrowserTag)
+        .Text("user_agent", fields.UserAgent)
+        .Flag("load_from_registry", fields.LoadFromRegistry)
+        .Texts("cookie_names", cookieNames);
+  });
 
   AddressOutcome outcome;
   if (arguments.size() >= 2 && (arguments[1] == kLinkExplorerMarker || fields.ExtraText == kLinkExplorerMarker)) {
+    TraceRequest(services.trace, "link explorer");
     // The extra text is not passed to the link explorer.
     const bool started = StartCompanion(services, kLinkExplorerProgram, QuotedParameter(fields.Address, u""));
     PostCloseRequest(services);

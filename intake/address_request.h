@@ -3,7 +3,7 @@
 // or by starting it), or to the link explorer.
 #include <string>
 
-#include "intake/command_line.h"
+#include "intake/argument_list.h"
 #include "intake/services.h"
 
 namespace zyp::intake {
@@ -21,7 +21,8 @@ struct AddressOutcome {
 // text from a web page can never end the argument and add arguments of its own.
 std::u16string QuotedParameter(const std::u16string& address, const std::u16string& extraText);
 
-AddressOutcome RunAddressRequest(Services& services, const std::u16string& firstArgument,
-                                 const CommandLine& commandLine);
+// The argument list comes from the command line or a parameter file; item 0
+// is the address.
+AddressOutcome RunAddressRequest(Services& services, const ArgumentList& arguments);
 
 }  // namespace zyp::intake

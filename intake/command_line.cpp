@@ -6,8 +6,9 @@ namespace {
 
 constexpr bool IsBlank(char16_t c) { return c >= 1 && c <= 32; }
 
-// Reads one argument starting at pos; false when the text has ended.
-bool NextArgument(std::u16string_view text, std::size_t& pos, std::u16string& argument) {
+// Reads one argument starting at pos, which it leaves behind the argument;
+// false when the text has ended. begin is where the argument starts.
+bool NextArgument(std::u16string_view text, std::size_t& pos, std::u16string& argument, std::size_t& begin) {
   const std::size_t end = text.size();
   for (;;) {
     while (pos < end && IsBlank(text[pos])) ++pos;
@@ -18,6 +19,7 @@ bool NextArgument(std::u16string_view text, std::size_t& pos, std::u16string& ar
     break;
   }
   if (pos >= end) return false;
+  begin = pos;
   argument.clear();
   while (pos < end && !IsBlank(text[pos])) {
     if (text[pos] == u'"') {
@@ -31,17 +33,30 @@ bool NextArgument(std::u16string_view text, std::size_t& pos, std::u16string& ar
   return true;
 }
 
+// The text ends at its first NUL, as a C string would.
+std::u16string_view UpToNul(std::u16string_view raw) { return raw.substr(0, raw.find(u'\0')); }
+
 }  // namespace
 
-CommandLine::CommandLine(std::u16string_view raw) {
-  // The text ends at its first NUL, as a C string would.
-  const std::size_t nul = raw.find(u'\0');
-  if (nul != std::u16string_view::npos) raw = raw.substr(0, nul);
-
+std::vector<ArgumentSpan> SplitArgumentSpans(std::u16string_view raw) {
+  raw = UpToNul(raw);
+  std::vector<ArgumentSpan> spans;
   std::size_t pos = 0;
+  ArgumentSpan span;
+  while (NextArgument(raw, pos, span.text, span.begin)) {
+    span.end = pos;
+    spans.push_back(span);
+  }
+  return spans;
+}
+
+CommandLine::CommandLine(std::u16string_view raw) {
+  raw = UpToNul(raw);
+  std::size_t pos = 0;
+  std::size_t begin = 0;
   std::u16string argument;
-  if (!NextArgument(raw, pos, argument)) return;  // argument 0: the program
-  while (NextArgument(raw, pos, argument)) {
+  if (!NextArgument(raw, pos, argument, begin)) return;  // argument 0: the program
+  while (NextArgument(raw, pos, argument, begin)) {
     if (argument.empty()) break;  // the count stops at the first empty argument
     arguments_.push_back(argument);
   }

@@ -8,6 +8,17 @@
 
 namespace zyp::intake {
 
+// One argument as it stands in the raw text, quotes and all.
+struct ArgumentSpan {
+  std::size_t begin = 0;
+  std::size_t end = 0;
+  std::u16string text;  // as split: quotes dropped
+};
+
+// Every argument of the raw text up to its first NUL, the program's own and
+// empty ones included, where it stands.
+std::vector<ArgumentSpan> SplitArgumentSpans(std::u16string_view raw);
+
 class CommandLine {
  public:
   explicit CommandLine(std::u16string_view raw);

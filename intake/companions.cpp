@@ -11,8 +11,10 @@ std::u16string ProgramFolder(std::u16string_view modulePath) {
 
 bool StartCompanion(Services& services, std::u16string_view file, const std::u16string& parameters) {
   const std::u16string folder = ProgramFolder(services.process.ModuleFileName());
-  return services.shell.Execute(services.windowing.ApplicationWindow(), std::u16string(kShellVerb),
-                                folder + std::u16string(file), parameters, folder, kShowNormal);
+  return services.shell
+      .Execute(services.windowing.ApplicationWindow(), std::u16string(kShellVerb), folder + std::u16string(file),
+               parameters, folder, kShowNormal)
+      .started;
 }
 
 void PostCloseRequest(Services& services) {

@@ -12,9 +12,10 @@ namespace zyp::intake {
 // a file name can be appended directly.
 std::u16string ProgramFolder(std::u16string_view modulePath);
 
-// ShellExecuteW with the application window as owner, the verb "open", the
-// program folder as working directory and the normal show state. The result
-// tells whether the shell reported success.
+// Starts the program with the application window as owner, the verb "open",
+// the program folder as working directory and the normal show state (outside
+// the caller's job object when it allows that). The result tells whether the
+// start succeeded.
 bool StartCompanion(Services& services, std::u16string_view file, const std::u16string& parameters);
 
 // Posts WM_CLOSE to the program's own main window.

@@ -1,31 +1,52 @@
 #include "intake/dispatch.h"
 
 #include "intake/address_request.h"
+#include "intake/argument_list.h"
 #include "intake/command_line.h"
 #include "intake/companions.h"
 #include "intake/fixed_texts.h"
 #include "intake/queue_messages.h"
+#include "intake/trace_masking.h"
 #include "platform/ascii_text.h"
 
 namespace zyp::intake {
 
+namespace {
+constexpr std::size_t kTracedArguments = 256;
+}  // namespace
+
+void TraceRequest(Trace& trace, std::string_view kind, std::string_view from) {
+  trace.Step("request", [&](TraceLine& line) {
+    line.Word("kind", kind);
+    if (!from.empty()) line.Word("from", from);
+  });
+}
+
 RequestKind ClassifyFirstArgument(std::u16string_view firstArgument) {
   if (AsciiEqualIgnoreCase(firstArgument, kStartWord) || AsciiEqualIgnoreCase(firstArgument, kStopWord))
     return RequestKind::Control;
-  if (firstArgument.substr(0, kListPrefix.size()) == kListPrefix) return RequestKind::List;
+  if (IsListRequest(firstArgument)) return RequestKind::List;
   return RequestKind::Address;
 }
 
+bool IsListRequest(std::u16string_view argument) { return argument.substr(0, kListPrefix.size()) == kListPrefix; }
+
 Delivery Dispatch(Services& services) {
   services.windowing.MoveMainWindow(kHiddenLeft, kHiddenTop);
-  const CommandLine commandLine(services.process.CommandLine());
+  const std::u16string rawCommandLine = services.process.CommandLine();
+  services.trace.Step("arrived", [&](TraceLine& line) { line.Text("command_line", MaskCommandLine(rawCommandLine)); });
+  const CommandLine commandLine(rawCommandLine);
   const std::u16string firstArgument = commandLine.Argument(1);
   const std::uint32_t progressMessage = services.windowing.RegisterMessage(std::u16string(kProgressMessageName));
   const platform::WindowHandle managerWindow =
       services.windowing.FindTopLevelWindow(std::u16string(kManagerWindowClass));
 
   Delivery delivery = Delivery::NotDelivered;
-  switch (ClassifyFirstArgument(firstArgument)) {
+  const RequestKind kind = ClassifyFirstArgument(firstArgument);
+  TraceRequest(services.trace, kind == RequestKind::Control ? "control"
+                               : kind == RequestKind::List  ? "list"
+                                                            : "address");
+  switch (kind) {
     case RequestKind::Control: {
       bool delivered = false;
       if (managerWindow != 0) {
@@ -42,7 +63,23 @@ Delivery Dispatch(Services& services) {
       delivery = RunListRequest(services, firstArgument, managerWindow);
       break;
     case RequestKind::Address: {
-      const AddressOutcome outcome = RunAddressRequest(services, firstArgument, commandLine);
+      const ArgumentList arguments = BuildArgumentList(firstArgument, commandLine, services.files, services.locale);
+      services.trace.Step("arguments", [&](TraceLine& line) {
+        // A parameter file may hold millions of lines; the line shows the first.
+        std::vector<std::u16string> masked;
+        for (std::size_t i = 0; i < arguments.size() && i < kTracedArguments; ++i)
+          masked.push_back(MaskArgument(arguments[i]));
+        line.Number("count", static_cast<std::int64_t>(arguments.size())).Texts("items", masked);
+      });
+      // A command line holds about a thousand addresses, a parameter file any
+      // number: its address line is then a list, and the rest of the file is
+      // ignored as it is on the command line.
+      if (!arguments.empty() && IsListRequest(arguments.front())) {
+        TraceRequest(services.trace, "list", "parameter file");
+        delivery = RunListRequest(services, arguments.front(), managerWindow);
+        break;
+      }
+      const AddressOutcome outcome = RunAddressRequest(services, arguments);
       if (outcome.linkExplorer) return outcome.delivery;
       delivery = outcome.delivery;
       break;

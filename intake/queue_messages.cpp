@@ -19,9 +19,9 @@ bool SendPipeText(QueuePipe& pipe, std::u16string_view text) {
   return pipe.Write(bytes.c_str(), static_cast<std::int32_t>(bytes.size()));
 }
 
-Delivery RunListRequest(Services& services, const std::u16string& firstArgument, platform::WindowHandle managerWindow) {
+Delivery RunListRequest(Services& services, const std::u16string& list, platform::WindowHandle managerWindow) {
   if (managerWindow == 0 || !ConnectQueue(services.pipe)) return Delivery::NotDelivered;
-  const std::u16string message = std::u16string(kAddUrlsPrefix) + firstArgument.substr(kListPrefix.size());
+  const std::u16string message = std::u16string(kAddUrlsPrefix) + list.substr(kListPrefix.size());
   return SendPipeText(services.pipe, message) ? Delivery::Queued : Delivery::NotDelivered;
 }
 

@@ -26,8 +26,9 @@ bool ConnectQueue(QueuePipe& pipe);
 // True when the pipe client took it.
 bool SendPipeText(QueuePipe& pipe, std::u16string_view text);
 
-// "ADDURLS:" + the first argument after "zypqueue=", when the manager window
-// found by dispatch exists and its pipe answers.
-Delivery RunListRequest(Services& services, const std::u16string& firstArgument, platform::WindowHandle managerWindow);
+// "ADDURLS:" + the list after "zypqueue=" (the first argument, or the address
+// line of a parameter file), when the manager window found by dispatch exists
+// and its pipe answers.
+Delivery RunListRequest(Services& services, const std::u16string& list, platform::WindowHandle managerWindow);
 
 }  // namespace zyp::intake

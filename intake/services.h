@@ -3,6 +3,7 @@
 // application: the platform's operations and the program's own components.
 #include "intake/delivery.h"
 #include "intake/queue_pipe.h"
+#include "intake/trace.h"
 #include "platform/files.h"
 #include "platform/locale.h"
 #include "platform/process.h"
@@ -25,6 +26,8 @@ struct Services {
   platform::Registry& registry;
   cookies::CookieStore& cookies;
   QueuePipe& pipe;
+  // Off unless ZYP_TRACE names a file.
+  Trace& trace;
 };
 
 }  // namespace zyp::intake

@@ -94,9 +94,13 @@ bool TPipeClient::OpenPipe(const std::wstring& path, std::uint32_t waitTime) {
   const DWORD start = ::GetTickCount();
   DWORD wait = waitTime;
   for (;;) {
-    if (!::WaitNamedPipeW(path.c_str(), wait)) return false;
+    if (!::WaitNamedPipeW(path.c_str(), wait)) {
+      ReportAttempt(::GetLastError());
+      return false;
+    }
     open_pipe_.Reset(::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, &FSA, OPEN_EXISTING,
                                    FILE_FLAG_OVERLAPPED | FILE_ATTRIBUTE_NORMAL, nullptr));
+    ReportAttempt(open_pipe_ ? ERROR_SUCCESS : ::GetLastError());
     if (open_pipe_) {
       FPipe = open_pipe_.Get();
       return true;
@@ -109,6 +113,15 @@ bool TPipeClient::OpenPipe(const std::wstring& path, std::uint32_t waitTime) {
       wait = waitTime - elapsed;
     }
   }
+}
+
+void TPipeClient::ReportAttempt(DWORD error) {
+  if (!OnConnectAttempt) return;
+  ULONG server = 0;
+  if (open_pipe_ && !::GetNamedPipeServerProcessId(open_pipe_.Get(), &server)) server = 0;
+  OnConnectAttempt(*this, error, server);
+  // The handler may have touched the last error: the caller reads it next.
+  ::SetLastError(error);
 }
 
 bool TPipeClient::Connect(std::uint32_t WaitTime, bool Start) {

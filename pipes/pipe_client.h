@@ -38,6 +38,9 @@ class TPipeClient {
   using TOnPipeSent = std::function<void(TPipeClient& Sender, HANDLE Pipe, std::uint32_t Size)>;
   using TOnPipeError =
       std::function<void(TPipeClient& Sender, HANDLE Pipe, TPipeContext PipeContext, std::int32_t ErrorCode)>;
+  // One attempt of Connect to open the pipe: the system's error code (0 when
+  // it opened) and the id of the process serving it (0 when not known).
+  using TOnConnectAttempt = std::function<void(TPipeClient& Sender, std::uint32_t ErrorCode, std::uint32_t ServerId)>;
 
   // Needs a running PipeModule. Every call below is made on the creating
   // thread.
@@ -83,11 +86,13 @@ class TPipeClient {
   TOnPipeMessage OnPipeMessage;
   TOnPipeSent OnPipeSent;
   TOnPipeError OnPipeError;
+  TOnConnectAttempt OnConnectAttempt;
 
  private:
   void WndProc(MessageRecord& message);
   std::wstring PipePath() const;
   bool OpenPipe(const std::wstring& path, std::uint32_t waitTime);
+  void ReportAttempt(DWORD error);
   void StartWorker();
   void WorkerEnded();
   // A worker whose end was never carried to this thread is gone all the same.

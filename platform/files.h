@@ -49,8 +49,9 @@ class Files {
   // Opens the file for reading while others may read but not write, and
   // reads all of it, provided that the open handle is a regular file on a
   // disk (GetFileType FILE_TYPE_DISK, not a folder) and that it holds at most
-  // maxSize bytes (nothing is read otherwise). Throws PlatformError when it
-  // cannot be opened or read.
+  // maxSize bytes (nothing is read otherwise). A file that another program
+  // holds (sharing or lock violation) is tried again for up to a second.
+  // Throws PlatformError when it cannot be opened or read.
   virtual FileContent ReadAll(const std::u16string& path, std::uint64_t maxSize) = 0;
 };
 

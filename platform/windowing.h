@@ -17,6 +17,9 @@ class Windowing {
   virtual WindowHandle FindTopLevelWindow(const std::u16string& className) = 0;
   // PostMessageW: queues the message and returns at once.
   virtual bool Post(WindowHandle window, std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) = 0;
+  // GetLastError, right after a call that failed: why a post was refused
+  // (ERROR_ACCESS_DENIED when the window belongs to an elevated program).
+  virtual std::uint32_t LastError() = 0;
   // The main window's handle, created on first request.
   virtual WindowHandle MainWindow() = 0;
   // Moves the main window without showing it.

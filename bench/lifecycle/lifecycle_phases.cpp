@@ -78,7 +78,8 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     {
       zyp::win32::SystemNotificationArea notificationArea;
       phases.Mark("notification_area");
-      zyp::app::TfrmZYPQueueAddURL mainWindow(application, notificationArea, files, locale, cookies);
+      zyp::intake::Trace trace;
+      zyp::app::TfrmZYPQueueAddURL mainWindow(application, notificationArea, files, locale, cookies, trace);
       // Creation holds the work and its fixed 1000 ms pause.
       phases.Mark("main_window_and_work_incl_pause");
       application.SetMainWindow(mainWindow.Handle());

@@ -30,6 +30,43 @@ class SystemWritableFile final : public platform::WritableFile {
   UniqueHandle file_;
 };
 
+// One try at reading the file while others may read but not write: the
+// error code of the failing call, or ERROR_SUCCESS with the content set.
+// What was opened decides, not the name: a device, a pipe or a folder is not
+// read, nor a file over the limit. The file is read to its end rather than
+// trusting its size, since it may grow meanwhile, but never beyond the limit.
+DWORD ReadWhole(const std::u16string& path, std::uint64_t maxSize, platform::FileContent& content) {
+  using Status = platform::FileContent::Status;
+  const UniqueHandle file(
+      ::CreateFileW(Wide(path), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) return ::GetLastError();
+  BY_HANDLE_FILE_INFORMATION information{};
+  if (::GetFileType(file.Get()) != FILE_TYPE_DISK || !::GetFileInformationByHandle(file.Get(), &information) ||
+      (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    content = {Status::NotADiskFile, {}};
+    return ERROR_SUCCESS;
+  }
+  LARGE_INTEGER size{};
+  if (!::GetFileSizeEx(file.Get(), &size)) return ::GetLastError();
+  if (static_cast<std::uint64_t>(size.QuadPart) > maxSize) {
+    content = {Status::TooLarge, {}};
+    return ERROR_SUCCESS;
+  }
+  content.bytes.reserve(static_cast<std::size_t>(size.QuadPart));
+  std::vector<std::uint8_t> buffer(65536);
+  for (;;) {
+    DWORD read = 0;
+    if (!::ReadFile(file.Get(), buffer.data(), static_cast<DWORD>(buffer.size()), &read, nullptr))
+      return ::GetLastError();
+    if (read == 0) return ERROR_SUCCESS;
+    if (read > maxSize - content.bytes.size()) {
+      content = {Status::TooLarge, {}};
+      return ERROR_SUCCESS;
+    }
+    content.bytes.insert(content.bytes.end(), buffer.begin(), buffer.begin() + read);
+  }
+}
+
 DWORD Attributes(const std::u16string& path) {
   return path.empty() ? INVALID_FILE_ATTRIBUTES : ::GetFileAttributesW(Wide(path));
 }
@@ -70,29 +107,17 @@ std::unique_ptr<platform::WritableFile> SystemFiles::CreateForWriting(const std:
 bool SystemFiles::Remove(const std::u16string& path) { return ::DeleteFileW(Wide(path)) != 0; }
 
 platform::FileContent SystemFiles::ReadAll(const std::u16string& path, std::uint64_t maxSize) {
-  using Status = platform::FileContent::Status;
-  const UniqueHandle file(
-      ::CreateFileW(Wide(path), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file) throw LastPlatformError();
-  // The name was a file's when it was looked at; what was opened decides.
-  BY_HANDLE_FILE_INFORMATION information{};
-  if (::GetFileType(file.Get()) != FILE_TYPE_DISK || !::GetFileInformationByHandle(file.Get(), &information) ||
-      (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
-    return {Status::NotADiskFile, {}};
-  LARGE_INTEGER size{};
-  if (!::GetFileSizeEx(file.Get(), &size)) throw LastPlatformError();
-  if (static_cast<std::uint64_t>(size.QuadPart) > maxSize) return {Status::TooLarge, {}};
-  platform::FileContent content;
-  content.bytes.reserve(static_cast<std::size_t>(size.QuadPart));
-  // Read to the end rather than trusting the size: the file may grow
-  // meanwhile, but never beyond the limit.
-  std::uint8_t buffer[65536];
+  // The caller may still be finishing its write, or a scanner looking at the
+  // file: a file held that way is tried again for a moment before it counts
+  // as unreadable.
+  const ULONGLONG start = ::GetTickCount64();
   for (;;) {
-    DWORD read = 0;
-    if (!::ReadFile(file.Get(), buffer, sizeof(buffer), &read, nullptr)) throw LastPlatformError();
-    if (read == 0) return content;
-    if (read > maxSize - content.bytes.size()) return {Status::TooLarge, {}};
-    content.bytes.insert(content.bytes.end(), buffer, buffer + read);
+    platform::FileContent content;
+    const DWORD error = ReadWhole(path, maxSize, content);
+    if (error == ERROR_SUCCESS) return content;
+    const bool held = error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
+    if (!held || ::GetTickCount64() - start >= kHeldFileRetryMs) throw LastPlatformError(error);
+    ::Sleep(kHeldFileRetryPauseMs);
   }
 }
 

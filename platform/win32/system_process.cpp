@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <string>
+
 #include "platform/win32/wide_text.h"
 
 namespace zyp::win32 {
@@ -12,9 +14,13 @@ std::u16string SystemProcess::CommandLine() {
 }
 
 std::u16string SystemProcess::ModuleFileName() {
-  wchar_t path[MAX_PATH + 1] = {};
-  const DWORD length = ::GetModuleFileNameW(nullptr, path, MAX_PATH);
-  return FromWide(path, length);
+  std::wstring path(modulePathCapacity_, L'\0');
+  const DWORD length = ::GetModuleFileNameW(nullptr, path.data(), modulePathCapacity_);
+  if (length == 0) throw LastPlatformError();
+  // A path that fills the buffer was cut short: a folder taken from it would
+  // name another place, and a companion started from there another program.
+  if (length >= modulePathCapacity_) throw LastPlatformError(ERROR_INSUFFICIENT_BUFFER);
+  return FromWide(path.data(), length);
 }
 
 void SystemProcess::Pause(std::uint32_t milliseconds) { ::Sleep(milliseconds); }

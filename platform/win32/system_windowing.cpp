@@ -1,7 +1,5 @@
 #include "platform/win32/system_windowing.h"
 
-#include <shellapi.h>
-
 #include "platform/win32/wide_text.h"
 
 namespace zyp::win32 {
@@ -24,6 +22,8 @@ bool SystemWindowing::Post(platform::WindowHandle window, std::uint32_t message,
   return ::PostMessageW(ToHwnd(window), message, wParam, lParam) != FALSE;
 }
 
+std::uint32_t SystemWindowing::LastError() { return ::GetLastError(); }
+
 platform::WindowHandle SystemWindowing::MainWindow() { return FromHwnd(main_); }
 
 void SystemWindowing::MoveMainWindow(int left, int top) {
@@ -31,12 +31,5 @@ void SystemWindowing::MoveMainWindow(int left, int top) {
 }
 
 platform::WindowHandle SystemWindowing::ApplicationWindow() { return FromHwnd(application_); }
-
-bool SystemShell::Execute(platform::WindowHandle owner, const std::u16string& verb, const std::u16string& file,
-                          const std::u16string& parameters, const std::u16string& directory, int showCommand) {
-  const HINSTANCE result =
-      ::ShellExecuteW(ToHwnd(owner), Wide(verb), Wide(file), Wide(parameters), Wide(directory), showCommand);
-  return reinterpret_cast<INT_PTR>(result) > 32;
-}
 
 }  // namespace zyp::win32

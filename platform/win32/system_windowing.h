@@ -3,7 +3,6 @@
 // application windows already exist.
 #include <windows.h>
 
-#include "platform/shell.h"
 #include "platform/windowing.h"
 
 namespace zyp::win32 {
@@ -15,6 +14,7 @@ class SystemWindowing final : public platform::Windowing {
   std::uint32_t RegisterMessage(const std::u16string& name) override;
   platform::WindowHandle FindTopLevelWindow(const std::u16string& className) override;
   bool Post(platform::WindowHandle window, std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) override;
+  std::uint32_t LastError() override;
   platform::WindowHandle MainWindow() override;
   void MoveMainWindow(int left, int top) override;
   platform::WindowHandle ApplicationWindow() override;
@@ -22,12 +22,6 @@ class SystemWindowing final : public platform::Windowing {
  private:
   HWND application_;
   HWND main_;
-};
-
-class SystemShell final : public platform::Shell {
- public:
-  bool Execute(platform::WindowHandle owner, const std::u16string& verb, const std::u16string& file,
-               const std::u16string& parameters, const std::u16string& directory, int showCommand) override;
 };
 
 }  // namespace zyp::win32

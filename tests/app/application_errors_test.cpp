@@ -11,6 +11,7 @@
 #include "app/application.h"
 #include "app/main_window.h"
 #include "cookies/cookie_store.h"
+#include "intake/trace.h"
 #include "pipes/pipe_module.h"
 #include "tests/app/fake_notification_area.h"
 #include "tests/e2e/harness.h"
@@ -83,12 +84,13 @@ TEST(ApplicationErrors, AMainWindowThatCannotBeCreatedIsReportedAndEndsTheRunWit
   fakes::FakeFiles files;
   fakes::FakeLocale locale;
   cookies::CookieStore cookies(files, locale);
+  intake::Trace trace;  // off
   BoxCloser boxes;
   bool worked = false;
   {
     const MainWindowRefusal refusal;
     ASSERT_TRUE(refusal.Active());
-    TfrmZYPQueueAddURL mainWindow(application, notificationArea, files, locale, cookies, [&](intake::Services&) {
+    TfrmZYPQueueAddURL mainWindow(application, notificationArea, files, locale, cookies, trace, [&](intake::Services&) {
       worked = true;
       return intake::Delivery::Delivered;
     });

@@ -60,7 +60,7 @@ std::wstring BinFolder() {
 }
 
 ChildProcess::ChildProcess(const std::wstring& program, const std::wstring& arguments, const Environment& extra,
-                           std::optional<WORD> showCommand) {
+                           std::optional<WORD> showCommand, HANDLE job) {
   const std::wstring file = BinFolder() + program;
   std::wstring commandLine = L"\"" + file + L"\"";
   if (!arguments.empty()) commandLine += L" " + arguments;
@@ -73,11 +73,19 @@ ChildProcess::ChildProcess(const std::wstring& program, const std::wstring& argu
   }
   PROCESS_INFORMATION info{};
   started_ = std::chrono::steady_clock::now();
-  if (::CreateProcessW(file.c_str(), commandLine.data(), nullptr, nullptr, FALSE, CREATE_UNICODE_ENVIRONMENT,
-                       environment.data(), BinFolder().c_str(), &startup, &info)) {
+  const DWORD flags = CREATE_UNICODE_ENVIRONMENT | (job != nullptr ? CREATE_SUSPENDED : 0);
+  if (::CreateProcessW(file.c_str(), commandLine.data(), nullptr, nullptr, FALSE, flags, environment.data(),
+                       BinFolder().c_str(), &startup, &info)) {
     process_.Reset(info.hProcess);
     win32::UniqueHandle thread(info.hThread);
     id_ = info.dwProcessId;
+    if (job != nullptr && !::AssignProcessToJobObject(job, info.hProcess)) {
+      ADD_FAILURE() << "AssignProcessToJobObject failed: " << ::GetLastError();
+      Kill();
+      process_.Reset();
+      return;
+    }
+    if (job != nullptr) ::ResumeThread(thread.Get());
   }
 }
 

@@ -47,12 +47,13 @@ struct RunResult {
 
 // A program from BinFolder(), started as "<folder>\<program>" followed by a
 // blank and the raw argument text, exactly as given, with the show command
-// (STARTF_USESHOWWINDOW) when one is given. A process that still runs when
-// its owner goes is ended.
+// (STARTF_USESHOWWINDOW) when one is given, inside the job object when one
+// is given (it runs only once it is in the job). A process that still runs
+// when its owner goes is ended.
 class ChildProcess {
  public:
   ChildProcess(const std::wstring& program, const std::wstring& arguments, const Environment& extra = {},
-               std::optional<WORD> showCommand = std::nullopt);
+               std::optional<WORD> showCommand = std::nullopt, HANDLE job = nullptr);
   ~ChildProcess();
   ChildProcess(ChildProcess&&) = default;
   ChildProcess& operator=(ChildProcess&&) = default;

@@ -192,13 +192,16 @@ TEST_F(LoadTest, LongestListTheCommandLineCarriesArrivesWhole) {
   RecordProperty("addresses", static_cast<int>(addresses));
 }
 
-// A parameter file carries any length, but its first line is the address of
-// an address request: a list of 10,000 addresses put there arrives whole, as
-// one address that begins with "zypqueue=", not as a list.
-TEST_F(LoadTest, ListInAParameterFileArrivesWholeAsAnAddress) {
+// A parameter file carries any length: an address line that begins with
+// "zypqueue=" makes it a list request, and 10,000 addresses with non-ASCII
+// characters arrive as one list message, byte for byte. The other lines are
+// ignored, as after a list on the command line.
+TEST_F(LoadTest, ListInAParameterFileArrivesWholeAsOneList) {
   std::wstring list;
-  for (std::size_t i = 0; i < 10000; ++i) list += (i == 0 ? L"" : L" ") + (L"http://list.example.com/" + Number(i));
-  RequestFile file(L"list.txt", {L"ZYP Parameter File", L"zypqueue=" + list});
+  for (std::size_t i = 0; i < 10000; ++i)
+    list += (i == 0 ? L"" : L" ") + (L"http://list.example.com/caf\u00e9-\u4e2d-" + Number(i) + L"?\U0001F600");
+  RequestFile file(L"list.txt",
+                   {L"ZYP Parameter File", L"zypqueue=" + list, L"linktext=ignored", L"pagetitle=ignored"});
   StandInManager manager(journal_, {{L"ZYP_QM_IDLE_MS", L"60000"}});
   ASSERT_TRUE(manager.WaitReady());
   const RunResult run = RunProgram(kProgramExe, L"\"" + file.Path() + L"\"", {journal_.Variable()}, kRunBound + 10s);
@@ -207,9 +210,10 @@ TEST_F(LoadTest, ListInAParameterFileArrivesWholeAsAnAddress) {
   manager.Stop();
   const auto messages = journal_.Events("message", manager.Id());
   ASSERT_EQ(messages.size(), 1u);
-  const std::string bytes = Utf8(L"ADDURL:zypqueue=" + list);
-  EXPECT_TRUE(messages[0]["bytes_hex"].AsText() == HexBytes(bytes));
+  const std::string bytes = Utf8(L"ADDURLS:" + list);
+  EXPECT_TRUE(messages[0]["bytes_hex"].AsText() == HexBytes(bytes)) << "the list arrived changed";
   EXPECT_GT(messages[0]["packets"].AsInt(), 3) << "start packet, pieces, end packet";
+  EXPECT_FALSE(FileExists(file.Path())) << "read and deleted";
   std::printf("list in a parameter file: 10000 addresses, %zu bytes in %lld packets, run %lld ms\n", bytes.size(),
               static_cast<long long>(messages[0]["packets"].AsInt()), static_cast<long long>(run.elapsed.count()));
 }

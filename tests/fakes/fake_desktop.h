@@ -35,6 +35,8 @@ class FakeDesktop : public platform::Process, public platform::Windowing, public
   std::u16string moduleFileName = u"C:\\Program Files\\ZYP\\ZYPQueueAddURL.exe";
   std::map<std::u16string, platform::WindowHandle> windows;  // class name -> handle
   bool shellSucceeds = true;
+  // Posts to other windows fail with this error code when it is not 0.
+  std::uint32_t postError = 0;
 
   std::vector<std::string> log;
   std::vector<PostedMessage> posted;
@@ -63,8 +65,9 @@ class FakeDesktop : public platform::Process, public platform::Windowing, public
             std::intptr_t lParam) override {
     posted.push_back({window, message, wParam, lParam});
     log.push_back(window == kMainWindow && message == 16 ? "close" : "post");
-    return true;
+    return window == kMainWindow || postError == 0;
   }
+  std::uint32_t LastError() override { return postError; }
   platform::WindowHandle MainWindow() override { return kMainWindow; }
   void MoveMainWindow(int left, int top) override {
     log.push_back("move " + std::to_string(left) + "," + std::to_string(top));
@@ -72,11 +75,13 @@ class FakeDesktop : public platform::Process, public platform::Windowing, public
   platform::WindowHandle ApplicationWindow() override { return kApplicationWindow; }
 
   // Shell
-  bool Execute(platform::WindowHandle owner, const std::u16string& verb, const std::u16string& file,
-               const std::u16string& parameters, const std::u16string& directory, int showCommand) override {
+  platform::StartResult Execute(platform::WindowHandle owner, const std::u16string& verb, const std::u16string& file,
+                                const std::u16string& parameters, const std::u16string& directory,
+                                int showCommand) override {
     started.push_back({owner, verb, file, parameters, directory, showCommand});
     log.push_back("start");
-    return shellSucceeds;
+    if (!shellSucceeds) return {false, false, 2, 0};
+    return {true, false, 0, 4242};
   }
 };
 

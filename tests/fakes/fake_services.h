@@ -17,7 +17,8 @@ struct FakeServices {
   FakeRegistry registry;
   FakeQueuePipe pipe;
   cookies::CookieStore cookies{files, locale};
-  intake::Services services{desktop, desktop, desktop, files, locale, registry, cookies, pipe};
+  intake::Trace trace;
+  intake::Services services{desktop, desktop, desktop, files, locale, registry, cookies, pipe, trace};
 };
 
 }  // namespace zyp::fakes

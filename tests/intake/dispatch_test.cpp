@@ -114,6 +114,33 @@ TEST_F(DispatchTest, ListRequestWithoutManagerOrPipeSendsAndStartsNothing) {
   EXPECT_EQ(desktop.pausedMs, 2000u);
 }
 
+TEST_F(DispatchTest, ParameterFileWhoseAddressLineIsAListSendsTheList) {
+  const char kFile[] =
+      "ZYP Parameter File\r\nzypqueue=http://a/1 http://a/\xC3\xA9\r\ncookielist=k=v\r\nlinktext=x\r\n";
+  fake.files.AddFile(u"C:\\t\\p.txt", std::string("\xEF\xBB\xBF") + kFile);
+  ManagerRunning();
+  EXPECT_EQ(Run(u"C:\\t\\p.txt"), Delivery::Queued);
+  EXPECT_EQ(Writes(), std::vector<std::string>{"ADDURLS:http://a/1 http://a/\xC3\xA9"});
+  // The other lines are ignored, as after a list on the command line.
+  EXPECT_FALSE(fake.files.HasFile(u"C:\\Temp\\ZYP\\cookies\\a.dat"));
+  EXPECT_EQ(fake.registry.opens, 0);
+  EXPECT_FALSE(fake.files.HasFile(u"C:\\t\\p.txt")) << "read and deleted";
+  EXPECT_EQ(std::count(desktop.log.begin(), desktop.log.end(), "find"), 1) << "the lookup of dispatch only";
+  EXPECT_EQ(desktop.pausedMs, 1000u);
+
+  // As on the command line: no manager, no start; the prefix's case is exact.
+  desktop = FakeDesktop{};
+  fake.pipe.writes.clear();
+  fake.files.AddFile(u"C:\\t\\p.txt", std::string("\xEF\xBB\xBF") + kFile);
+  EXPECT_EQ(Run(u"C:\\t\\p.txt"), Delivery::NotDelivered);
+  EXPECT_TRUE(desktop.started.empty());
+  EXPECT_TRUE(Writes().empty());
+  ManagerRunning();
+  fake.files.AddFile(u"C:\\t\\p.txt", "ZYP Parameter File\r\nZYPQUEUE=http://a/1\r\n");
+  Run(u"C:\\t\\p.txt");
+  EXPECT_EQ(Writes(), std::vector<std::string>{"ADDURL:ZYPQUEUE=http://a/1"});
+}
+
 TEST_F(DispatchTest, AddressRequestGoesOverThePipe) {
   ManagerRunning();
   const struct {

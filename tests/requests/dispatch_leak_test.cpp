@@ -76,7 +76,8 @@ TEST(DispatchLeaks, ThousandRequestsLeaveHandlesAndMemoryFlat) {
       fakes::FakeDesktop desktop;
       desktop.windows[u"TfrmZYPQueueManager"] = 0x777;
       desktop.commandLine = u"prog \"" + std::u16string(parameterFile.begin(), parameterFile.end()) + u"\"";
-      intake::Services services{desktop, desktop, desktop, files, locale, registry, cookies, pipe};
+      intake::Trace trace;
+      intake::Services services{desktop, desktop, desktop, files, locale, registry, cookies, pipe, trace};
       ASSERT_EQ(intake::Dispatch(services), intake::Delivery::Queued);
       pipe.writes.clear();
       pipe.connects.clear();

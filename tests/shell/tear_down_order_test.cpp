@@ -98,7 +98,8 @@ TEST(TearDownOrder, TrayGoesBeforeThePipeClientWhoseWorkerEndsBeforeTheModule) {
     Application application;
     pipes::PipeModule pipeModule;
     cookies::CookieStore cookies(files, locale);
-    TfrmZYPQueueAddURL mainWindow(application, area, files, locale, cookies, [&](intake::Services& services) {
+    intake::Trace trace;
+    TfrmZYPQueueAddURL mainWindow(application, area, files, locale, cookies, trace, [&](intake::Services& services) {
       EXPECT_TRUE(intake::ConnectQueue(services.pipe));
       intake::SendPipeText(services.pipe, u"ADDURL:http://order.example/");
       services.windowing.Post(services.windowing.MainWindow(), WM_CLOSE, 0, 0);
