@@ -95,10 +95,11 @@ TEST(Trace, AnAddressRequestShowsEveryStepWithoutCookieValues) {
   fake.registry.AddKey(u"SOFTWARE\\Tarvesk Software\\Pelloran");
   fake.desktop.commandLine = u"p.exe http://www.example.com/f.zip \"cookielist=id=s3cr3t; lang=en\" cookies=FF agent=A";
   fake.trace.Exit(ExitCodeFor(Dispatch(fake.services), PipeProgress::Read, false));
-  // The cookie folder is made when the store starts, before the request.
+  // The cookie folder is made when the store starts, before the request; an
+  // address is never looked up as a file.
   const std::vector<std::string> expected = {
-      "file", "file",     "file",     "arrived", "window", "request",      "file",       "arguments",     "file",
-      "file", "registry", "registry", "fields",  "window", "pipe_connect", "pipe_write", "close_request", "exit"};
+      "file",     "file",     "file",   "arrived", "window",       "request",    "arguments",     "file", "file",
+      "registry", "registry", "fields", "window",  "pipe_connect", "pipe_write", "close_request", "exit"};
   EXPECT_EQ(fake.Steps(), expected) << fake.output.text;
   const std::string& text = fake.output.text;
   EXPECT_EQ(text.find("s3cr3t"), std::string::npos);
