@@ -236,13 +236,17 @@ TThreadEx::~TThreadEx() {
 
 void TThreadEx::Run() {
   if (started_) return;
-  if (::ResumeThread(handle_.Get()) == static_cast<DWORD>(-1)) throw win32::LastPlatformError();
+  // Set first: a thread that frees itself may be gone as soon as it runs.
   started_ = true;
+  if (::ResumeThread(handle_.Get()) == static_cast<DWORD>(-1)) {
+    started_ = false;
+    throw win32::LastPlatformError();
+  }
 }
 
 void TThreadEx::Wait() { WaitForThread(handle_.Get(), FSync->SyncBaseTID()); }
 
-void TThreadEx::WaitForThread(HANDLE threadHandle, DWORD creatingThread) {
+bool TThreadEx::WaitForThread(HANDLE threadHandle, DWORD creatingThread, DWORD timeoutMs) {
   // Our own reference to the thread, taken first: an object that frees
   // itself may be gone, with its handle, once messages have been handled.
   HANDLE duplicate = nullptr;
@@ -251,18 +255,22 @@ void TThreadEx::WaitForThread(HANDLE threadHandle, DWORD creatingThread) {
     throw win32::LastPlatformError();
   const win32::UniqueHandle thread(duplicate);
 
-  if (::GetCurrentThreadId() != creatingThread) {
-    ::WaitForSingleObject(thread.Get(), INFINITE);
-    return;
-  }
+  if (::GetCurrentThreadId() != creatingThread) return ::WaitForSingleObject(thread.Get(), timeoutMs) == WAIT_OBJECT_0;
   QuitKeeper keeper;
+  const DWORD start = ::GetTickCount();
   for (;;) {
+    DWORD wait = INFINITE;
+    if (timeoutMs != INFINITE) {
+      const DWORD elapsed = ::GetTickCount() - start;
+      wait = elapsed >= timeoutMs ? 0 : timeoutMs - elapsed;
+    }
     HANDLE handles[] = {thread.Get()};
-    const DWORD result = ::MsgWaitForMultipleObjectsEx(1, handles, INFINITE, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
-    if (result != WAIT_OBJECT_0 + 1) break;
+    const DWORD result = ::MsgWaitForMultipleObjectsEx(1, handles, wait, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+    if (result == WAIT_OBJECT_0) return true;
+    if (result != WAIT_OBJECT_0 + 1) return result != WAIT_TIMEOUT;
     PumpInto(keeper.quit);
     DWORD exitCode = 0;
-    if (!::GetExitCodeThread(thread.Get(), &exitCode) || exitCode != STILL_ACTIVE) break;
+    if (!::GetExitCodeThread(thread.Get(), &exitCode) || exitCode != STILL_ACTIVE) return true;
   }
 }
 

@@ -103,8 +103,8 @@ class TThreadEx {
   void Wait();
   // The same for a thread known by its handle and the id of the thread that
   // created its object, for callers that must not touch an object that may
-  // have freed itself.
-  static void WaitForThread(HANDLE thread, DWORD creatingThread);
+  // have freed itself; at most timeoutMs. True when the thread has ended.
+  static bool WaitForThread(HANDLE thread, DWORD creatingThread, DWORD timeoutMs = INFINITE);
   void Terminate() { terminated_.store(true); }
   bool Terminated() const { return terminated_.load(); }
 
