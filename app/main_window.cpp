@@ -4,6 +4,7 @@
 #include "cookies/cookie_store.h"
 #include "pipes/pipe_client.h"
 #include "pipes/thread_sync.h"
+#include "platform/win32/pipe_server_identity.h"
 #include "platform/win32/system_process.h"
 #include "platform/win32/system_registry.h"
 #include "platform/win32/system_windowing.h"
@@ -50,6 +51,12 @@ void TfrmZYPQueueAddURL::CreateComponents(platform::NotificationArea& notificati
   PipeClient2 = &components_.CreateComponent<pipes::TPipeClient>();
   PipeClient2->SetMemoryThrottle(kQueueMemoryThrottle);
   PipeClient2->SetPipeName(kQueuePipeName);
+  // Whoever creates the pipe name first serves it: the request goes only to
+  // a process of this user in this session, as the queue manager is.
+  PipeClient2->ServerCheck = [](HANDLE pipe) {
+    win32::SystemProcessIdentities identities;
+    return win32::ServedBySameUserAndSession(pipe, identities);
+  };
   // Tells a delivered queue message from one that was only queued: the
   // worker takes the next packet only after this notice, so a notice that
   // finds the queue empty confirms the last packet.
