@@ -1,6 +1,8 @@
 #include "companions/pipe_server.h"
 
+#include <atomic>
 #include <string>
+#include <thread>
 
 #include "companions/pipe_names.h"
 #include "companions/queue_message.h"
@@ -293,6 +295,49 @@ void PipeServer::Deliver(HANDLE pipe, std::uint32_t connection, const std::vecto
         WriteMessage(pipe, event.Get(), stop_.Get(), intake::ToUtf8(knobs_.reply), error) == Outcome::Done;
     journal_.Write(JournalEntry("reply").Number("connection", connection).Flag("sent", sent).Number("error", error));
   }
+  if (!knobs_.flood.empty()) Flood(pipe, connection);
+}
+
+void PipeServer::Flood(HANDLE pipe, std::uint32_t connection) {
+  const win32::UniqueHandle event = NewEvent(true, false);
+  DWORD error = ERROR_SUCCESS;
+  std::int64_t written = 0;
+  auto write = [&](const std::string& bytes) {
+    if (WriteMessage(pipe, event.Get(), stop_.Get(), bytes, error) != Outcome::Done) return false;
+    written += static_cast<std::int64_t>(bytes.size());
+    return true;
+  };
+  auto control = [](std::uint32_t marker) {
+    const pipes::ControlPacket packet = pipes::MakeControlPacket(marker);
+    return std::string(packet.begin(), packet.end());
+  };
+  if (knobs_.flood == u"huge") {
+    write(std::string(static_cast<std::size_t>(knobs_.floodMb) * 1024 * 1024, 'h'));
+  } else if (knobs_.flood == u"pieces") {
+    const std::string piece(pipes::kMaxPipeWrite, 'p');
+    if (write(control(pipes::kStartMarker)))
+      while (write(piece)) {
+      }
+  } else {
+    // Several writers at once keep the pipe full however fast the client
+    // reads.
+    std::atomic<std::int64_t> more{0};
+    auto writer = [&] {
+      const win32::UniqueHandle own = NewEvent(true, false);
+      const std::string small(64, 'm');
+      DWORD ignored = ERROR_SUCCESS;
+      while (WriteMessage(pipe, own.Get(), stop_.Get(), small, ignored) == Outcome::Done) more += 64;
+    };
+    std::thread others[3];
+    for (auto& other : others) other = std::thread(writer);
+    const std::string small(64, 'm');
+    while (write(small)) {
+    }
+    for (auto& other : others) other.join();
+    written += more.load();
+  }
+  journal_.Write(
+      JournalEntry("flood").Number("connection", connection).Number("written", written).Number("error", error));
 }
 
 }  // namespace zyp::companions

@@ -37,6 +37,8 @@ class PipeServer {
   void HoldBusy();
   void Serve(win32::UniqueHandle pipe, std::uint32_t connection) noexcept;
   void Receive(HANDLE pipe, std::uint32_t connection);
+  // Writes what the flood knob asks for, until the client is gone.
+  void Flood(HANDLE pipe, std::uint32_t connection);
   void Deliver(HANDLE pipe, std::uint32_t connection, const std::vector<std::uint8_t>& bytes, std::uint32_t packets);
 
   Journal& journal_;

@@ -106,8 +106,10 @@ void TSyncManager::AddThread(TThreadSync& threadSync) {
   // A thread that ended before it handled its releases took its window with
   // it, and a new thread may now have its id: such an entry starts afresh
   // instead of carrying calls to a window that is gone.
-  if (entry->FThreadCount != 0 && ::GetWindowThreadProcessId(entry->FThreadWindow, nullptr) != entry->FSyncBaseTID)
+  if (entry->FThreadCount != 0 && ::GetWindowThreadProcessId(entry->FThreadWindow, nullptr) != entry->FSyncBaseTID) {
     entry->FThreadCount = 0;
+    entry->pending_releases = 0;
+  }
   // Made here, on the creating thread, which alone may destroy it later.
   if (entry->FThreadCount == 0) entry->FThreadWindow = CreateSyncWindow();
   ++entry->FThreadCount;
@@ -119,8 +121,9 @@ void TSyncManager::RemoveThread(TThreadSync& threadSync) {
   // The count drops when the creating thread handles the release: only that
   // thread may destroy its window.
   TSyncInfo* entry = FindSyncInfo(threadSync.FSyncBaseTID);
-  if (entry != nullptr && entry->FThreadWindow != nullptr)
-    ::PostMessageW(entry->FThreadWindow, SYNC_RELEASE, 0, reinterpret_cast<LPARAM>(entry));
+  if (entry != nullptr && entry->FThreadWindow != nullptr &&
+      ::PostMessageW(entry->FThreadWindow, SYNC_RELEASE, 0, reinterpret_cast<LPARAM>(entry)))
+    ++entry->pending_releases;
 }
 
 void TSyncManager::Synchronize(TThreadSync& threadSync) {
@@ -128,16 +131,21 @@ void TSyncManager::Synchronize(TThreadSync& threadSync) {
   {
     win32::CriticalSectionLock lock(FThreadLock);
     if (const TSyncInfo* entry = FindSyncInfo(threadSync.FSyncBaseTID)) window = entry->FThreadWindow;
+    threadSync.calling_ = window != nullptr;
   }
+  if (window == nullptr) return;
   // Never sent under the lock: the creating thread takes it too.
-  if (window != nullptr) ::SendMessageW(window, SYNC_CALL, 0, reinterpret_cast<LPARAM>(&threadSync));
+  ::SendMessageW(window, SYNC_CALL, 0, reinterpret_cast<LPARAM>(&threadSync));
+  win32::CriticalSectionLock lock(FThreadLock);
+  threadSync.calling_ = false;
 }
 
 void TSyncManager::DropSyncRef(TSyncInfo* entry) {
   win32::CriticalSectionLock lock(FThreadLock);
   const bool known =
       std::any_of(FList.begin(), FList.end(), [entry](const auto& candidate) { return candidate.get() == entry; });
-  if (!known) return;
+  if (!known || entry->pending_releases == 0) return;
+  --entry->pending_releases;
   if (--entry->FThreadCount == 0) DisposeSyncInfo(entry);
 }
 
@@ -151,7 +159,8 @@ void TSyncManager::DisposeSyncInfo(TSyncInfo* entry) {
 void TSyncManager::RunCall(TThreadSync* threadSync) {
   {
     win32::CriticalSectionLock lock(FThreadLock);
-    if (FSyncs.count(threadSync) == 0) return;
+    // Runs once, for the call that its thread is waiting for.
+    if (FSyncs.count(threadSync) == 0 || !std::exchange(threadSync->calling_, false)) return;
   }
   // The caller waits in SendMessageW, so the object outlives this call.
   threadSync->FSyncRaise = nullptr;

@@ -25,6 +25,9 @@ struct TSyncInfo {
   DWORD FSyncBaseTID = 0;
   HWND FThreadWindow = nullptr;
   std::int32_t FThreadCount = 0;
+  // Releases posted and not yet handled: another program may post
+  // SYNC_RELEASE too, and only these count.
+  std::int32_t pending_releases = 0;
 };
 
 class TSyncManager {
@@ -84,6 +87,9 @@ class TThreadSync {
   std::exception_ptr FSyncRaise;
   std::function<void()> FMethod;
   DWORD FSyncBaseTID;
+  // A call is on its way to the creating thread; guarded by the manager's
+  // lock. A SYNC_CALL that finds none is not ours.
+  bool calling_ = false;
 };
 
 // A thread whose end-of-thread handler runs on the thread that created it.
