@@ -40,7 +40,7 @@ std::optional<ProcessIdentity> SystemProcessIdentities::Of(DWORD processId) {
 bool ServedBySameUserAndSession(HANDLE pipe, ProcessIdentities& identities) {
   ULONG server = 0;
   if (!::GetNamedPipeServerProcessId(pipe, &server)) return false;
-  const auto self = identities.Of(::GetCurrentProcessId());
+  const auto self = identities.Self();
   const auto other = identities.Of(server);
   return self && other && *self == *other;
 }

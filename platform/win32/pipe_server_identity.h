@@ -25,12 +25,15 @@ class ProcessIdentities {
   virtual ~ProcessIdentities() = default;
   // Nothing when the process cannot be asked.
   virtual std::optional<ProcessIdentity> Of(DWORD processId) = 0;
+  // This process.
+  virtual std::optional<ProcessIdentity> Self() = 0;
 };
 
 // The system's answer, from the process's token.
 class SystemProcessIdentities final : public ProcessIdentities {
  public:
   std::optional<ProcessIdentity> Of(DWORD processId) override;
+  std::optional<ProcessIdentity> Self() override { return Of(::GetCurrentProcessId()); }
 };
 
 // True when the process serving the pipe runs as the same user in the same
