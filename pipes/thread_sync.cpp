@@ -19,11 +19,16 @@ constexpr wchar_t kSyncWindowClass[] = L"ThreadSyncWindow";
 // Guarded by PipeModuleLock.
 TSyncManager* g_manager = nullptr;
 
+// Another program may post to our windows faster than we take the messages
+// in: a pump hands control back after this many, so that the waits that pump
+// still see their own ends.
+constexpr int kMaxPumpedMessages = 1000;
+
 // Takes every waiting message; stops early at a quit request, whose exit
 // code it keeps, so that the caller can leave it for the message loop.
 void PumpInto(std::optional<WPARAM>& quit) {
   MSG msg;
-  while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+  for (int pumped = 0; pumped < kMaxPumpedMessages && ::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE); ++pumped) {
     if (msg.message == WM_QUIT) {
       quit = msg.wParam;
       break;
@@ -271,7 +276,9 @@ bool TThreadEx::WaitForThread(HANDLE threadHandle, DWORD creatingThread, DWORD t
     DWORD wait = INFINITE;
     if (timeoutMs != INFINITE) {
       const DWORD elapsed = ::GetTickCount() - start;
-      wait = elapsed >= timeoutMs ? 0 : timeoutMs - elapsed;
+      // Checked before waiting: waiting input would end every wait at once.
+      if (elapsed >= timeoutMs) return ::WaitForSingleObject(thread.Get(), 0) == WAIT_OBJECT_0;
+      wait = timeoutMs - elapsed;
     }
     HANDLE handles[] = {thread.Get()};
     const DWORD result = ::MsgWaitForMultipleObjectsEx(1, handles, wait, QS_ALLINPUT, MWMO_INPUTAVAILABLE);

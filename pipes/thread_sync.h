@@ -147,7 +147,9 @@ class TThreadEx {
 // Dispatches every message waiting for the calling thread and takes in
 // messages sent from other threads. An error kept by a window procedure
 // during the pump is raised here. A quit request ends the pump and is left in
-// the queue for the thread's message loop.
+// the queue for the thread's message loop. A pump ends after a thousand
+// messages at most, so a program that keeps posting to our windows cannot
+// hold it.
 void PumpMessages();
 
 }  // namespace zyp::pipes
