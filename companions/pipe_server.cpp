@@ -93,7 +93,9 @@ PipeServer::PipeServer(Journal& journal, const ManagerKnobs& knobs, ActivityCloc
       knobs_(knobs),
       activity_(activity),
       stop_(NewEvent(true, false)),
-      listening_(NewEvent(true, false)) {}
+      listening_(NewEvent(true, false)) {
+  if (knobs_.flood == u"huge") hugeMessage_.assign(static_cast<std::size_t>(knobs_.floodMb) * 1024 * 1024, 'h');
+}
 
 PipeServer::~PipeServer() {
   ::SetEvent(stop_.Get());
@@ -311,29 +313,23 @@ void PipeServer::Flood(HANDLE pipe, std::uint32_t connection) {
     const pipes::ControlPacket packet = pipes::MakeControlPacket(marker);
     return std::string(packet.begin(), packet.end());
   };
+  // Several writers at once keep the pipe full however fast the client
+  // reads; pieces may come in any order, they all go into one message.
+  const bool pieces = knobs_.flood == u"pieces";
+  std::atomic<std::int64_t> more{0};
+  auto writer = [&] {
+    const win32::UniqueHandle own = NewEvent(true, false);
+    const std::string bytes(pieces ? pipes::kMaxPipeWrite : 64, pieces ? 'p' : 'm');
+    DWORD ignored = ERROR_SUCCESS;
+    while (WriteMessage(pipe, own.Get(), stop_.Get(), bytes, ignored) == Outcome::Done)
+      more += static_cast<std::int64_t>(bytes.size());
+  };
   if (knobs_.flood == u"huge") {
-    write(std::string(static_cast<std::size_t>(knobs_.floodMb) * 1024 * 1024, 'h'));
-  } else if (knobs_.flood == u"pieces") {
-    const std::string piece(pipes::kMaxPipeWrite, 'p');
-    if (write(control(pipes::kStartMarker)))
-      while (write(piece)) {
-      }
-  } else {
-    // Several writers at once keep the pipe full however fast the client
-    // reads.
-    std::atomic<std::int64_t> more{0};
-    auto writer = [&] {
-      const win32::UniqueHandle own = NewEvent(true, false);
-      const std::string small(64, 'm');
-      DWORD ignored = ERROR_SUCCESS;
-      while (WriteMessage(pipe, own.Get(), stop_.Get(), small, ignored) == Outcome::Done) more += 64;
-    };
-    std::thread others[3];
-    for (auto& other : others) other = std::thread(writer);
-    const std::string small(64, 'm');
-    while (write(small)) {
-    }
-    for (auto& other : others) other.join();
+    write(hugeMessage_);
+  } else if (!pieces || write(control(pipes::kStartMarker))) {
+    std::thread writers[4];
+    for (auto& other : writers) other = std::thread(writer);
+    for (auto& other : writers) other.join();
     written += more.load();
   }
   journal_.Write(
