@@ -148,7 +148,8 @@ TEST_F(PipeClientTest, WhatNobodyListensForIsDroppedUnreadAndWhatIsTooLongIsDrop
 }
 
 // A client in storage of the test's own, filled with a pattern once the
-// client is gone: a worker that still reaches it fails loudly.
+// client is gone: a worker that still reaches it leaves a trace (or fails
+// loudly).
 class ClientInStorage {
  public:
   ClientInStorage() { client_ = new (storage_) TPipeClient(); }
@@ -159,6 +160,11 @@ class ClientInStorage {
     if (client_ == nullptr) return;
     std::exchange(client_, nullptr)->~TPipeClient();
     std::memset(storage_, 0xCC, sizeof(storage_));
+  }
+  bool Untouched() const {
+    for (const unsigned char byte : storage_)
+      if (byte != 0xCC) return false;
+    return true;
   }
 
  private:
@@ -178,6 +184,7 @@ TEST_F(PipeClientTest, AClientDestroyedInsideItsWorkersNoticeLetsTheWorkerEndAlo
   // without reaching the client.
   EXPECT_TRUE(PumpUntil([&] { return server.ClientsGone() == 1; }));
   PumpUntil([] { return false; }, 300);
+  EXPECT_TRUE(client.Untouched()) << "the worker's end reached the client after it was gone";
 }
 
 TEST_F(PipeClientTest, AClientWhoseStopWaitRaisesLetsTheWorkerEndAlone) {
@@ -193,6 +200,7 @@ TEST_F(PipeClientTest, AClientWhoseStopWaitRaisesLetsTheWorkerEndAlone) {
   EXPECT_TRUE(win32::TakeDispatchError() != nullptr) << "the handler's error was lost";
   EXPECT_TRUE(PumpUntil([&] { return server.ClientsGone() == 1; }));
   PumpUntil([] { return false; }, 300);
+  EXPECT_TRUE(client.Untouched()) << "the worker's end reached the client after it was gone";
 }
 
 TEST_F(PipeClientTest, AClientThatReconnectsInItsDisconnectHandlerGetsAFreshConnection) {
