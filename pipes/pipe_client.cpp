@@ -186,7 +186,8 @@ void TPipeClient::Disconnect() {
     struct Finally {
       TPipeClient& client;
       ~Finally() {
-        client.FPipe = INVALID_HANDLE_VALUE;
+        // A disconnect handler may have connected again meanwhile.
+        if (client.FWorker == nullptr && !client.open_pipe_) client.FPipe = INVALID_HANDLE_VALUE;
         client.FDisconnecting = false;
       }
     } finally{*this};

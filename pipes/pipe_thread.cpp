@@ -274,7 +274,8 @@ void TPipeThread::AppendToOpen(std::span<const std::uint8_t> bytes) {
 void TPipeThread::Deliver(TStream* stream) { NotifyOwner(PN_MESSAGE, reinterpret_cast<LPARAM>(stream)); }
 
 bool TPipeThread::IssueWrite() {
-  if (FPendingWrite) return true;
+  // A worker told to stop starts no new write.
+  if (FPendingWrite || Killed()) return true;
   if (::WaitForSingleObject(FWriteQueue.DataEvent(), 0) != WAIT_OBJECT_0) return true;
   FPipeWrite = FWriteQueue.Dequeue();
   if (!FPipeWrite) return true;
