@@ -212,11 +212,15 @@ TEST_F(PipeClientTest, AClientThatReconnectsInItsDisconnectHandlerGetsAFreshConn
   client.OnPipeError = [&](TPipeClient&, HANDLE, TPipeContext, std::int32_t code) { errors.push_back(code); };
   client.OnPipeDisconnect = [&](TPipeClient& sender, HANDLE) {
     if (++disconnects == 1) {
-      EXPECT_TRUE(sender.Connect(3000, true));
+      EXPECT_TRUE(sender.Connect(3000, true)) << "error " << ::GetLastError();
     }
   };
   ASSERT_TRUE(client.Connect(3000, true));
   ASSERT_TRUE(server.WaitForConnections(1, 5000));
+  // The server's next instance listens before the first connection ends: a
+  // pipe without any instance fails a connect at once.
+  const std::wstring path = L"\\\\.\\pipe\\" + std::wstring(server.Name().begin(), server.Name().end());
+  ASSERT_TRUE(::WaitNamedPipeW(path.c_str(), 5000));
   server.Close(0);
   ASSERT_TRUE(PumpUntil([&] { return disconnects == 1; }));
   ASSERT_TRUE(server.WaitForConnections(2, 5000));
