@@ -5,6 +5,7 @@
 #include "intake/traced_services.h"
 #include "pipes/pipe_client.h"
 #include "pipes/thread_sync.h"
+#include "platform/win32/pipe_server_identity.h"
 #include "platform/win32/system_process.h"
 #include "platform/win32/system_registry.h"
 #include "platform/win32/system_shell.h"
@@ -63,6 +64,17 @@ void TfrmZYPQueueAddURL::CreateComponents(platform::NotificationArea& notificati
   PipeClient2 = &components_.CreateComponent<pipes::TPipeClient>();
   PipeClient2->SetMemoryThrottle(kQueueMemoryThrottle);
   PipeClient2->SetPipeName(kQueuePipeName);
+  // Whoever creates the pipe name first serves it: the request goes only to
+  // a process of this user in this session, as the queue manager is.
+  PipeClient2->ServerCheck = [this](HANDLE pipe) {
+    win32::SystemProcessIdentities identities;
+    const bool same = win32::ServedBySameUserAndSession(pipe, identities);
+    if (!same) {
+      trace_.Step("pipe_refused");
+      trace_.NoteCause("the pipe is served by a process of another user or session: nothing was sent");
+    }
+    return same;
+  };
   // Tells a delivered queue message from one that was only queued: the
   // worker takes the next packet only after this notice, so a notice that
   // finds the queue empty confirms the last packet.

@@ -1,6 +1,8 @@
 #include "companions/pipe_server.h"
 
+#include <atomic>
 #include <string>
+#include <thread>
 
 #include "companions/pipe_names.h"
 #include "companions/queue_message.h"
@@ -91,7 +93,9 @@ PipeServer::PipeServer(Journal& journal, const ManagerKnobs& knobs, ActivityCloc
       knobs_(knobs),
       activity_(activity),
       stop_(NewEvent(true, false)),
-      listening_(NewEvent(true, false)) {}
+      listening_(NewEvent(true, false)) {
+  if (knobs_.flood == u"huge") hugeMessage_.assign(static_cast<std::size_t>(knobs_.floodMb) * 1024 * 1024, 'h');
+}
 
 PipeServer::~PipeServer() {
   ::SetEvent(stop_.Get());
@@ -293,6 +297,43 @@ void PipeServer::Deliver(HANDLE pipe, std::uint32_t connection, const std::vecto
         WriteMessage(pipe, event.Get(), stop_.Get(), intake::ToUtf8(knobs_.reply), error) == Outcome::Done;
     journal_.Write(JournalEntry("reply").Number("connection", connection).Flag("sent", sent).Number("error", error));
   }
+  if (!knobs_.flood.empty()) Flood(pipe, connection);
+}
+
+void PipeServer::Flood(HANDLE pipe, std::uint32_t connection) {
+  const win32::UniqueHandle event = NewEvent(true, false);
+  DWORD error = ERROR_SUCCESS;
+  std::int64_t written = 0;
+  auto write = [&](const std::string& bytes) {
+    if (WriteMessage(pipe, event.Get(), stop_.Get(), bytes, error) != Outcome::Done) return false;
+    written += static_cast<std::int64_t>(bytes.size());
+    return true;
+  };
+  auto control = [](std::uint32_t marker) {
+    const pipes::ControlPacket packet = pipes::MakeControlPacket(marker);
+    return std::string(packet.begin(), packet.end());
+  };
+  // Several writers at once keep the pipe full however fast the client
+  // reads; pieces may come in any order, they all go into one message.
+  const bool pieces = knobs_.flood == u"pieces";
+  std::atomic<std::int64_t> more{0};
+  auto writer = [&] {
+    const win32::UniqueHandle own = NewEvent(true, false);
+    const std::string bytes(pieces ? pipes::kMaxPipeWrite : 64, pieces ? 'p' : 'm');
+    DWORD ignored = ERROR_SUCCESS;
+    while (WriteMessage(pipe, own.Get(), stop_.Get(), bytes, ignored) == Outcome::Done)
+      more += static_cast<std::int64_t>(bytes.size());
+  };
+  if (knobs_.flood == u"huge") {
+    write(hugeMessage_);
+  } else if (!pieces || write(control(pipes::kStartMarker))) {
+    std::thread writers[4];
+    for (auto& other : writers) other = std::thread(writer);
+    for (auto& other : writers) other.join();
+    written += more.load();
+  }
+  journal_.Write(
+      JournalEntry("flood").Number("connection", connection).Number("written", written).Number("error", error));
 }
 
 }  // namespace zyp::companions

@@ -9,6 +9,7 @@
 #include <atomic>
 #include <cstdint>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -37,6 +38,8 @@ class PipeServer {
   void HoldBusy();
   void Serve(win32::UniqueHandle pipe, std::uint32_t connection) noexcept;
   void Receive(HANDLE pipe, std::uint32_t connection);
+  // Writes what the flood knob asks for, until the client is gone.
+  void Flood(HANDLE pipe, std::uint32_t connection);
   void Deliver(HANDLE pipe, std::uint32_t connection, const std::vector<std::uint8_t>& bytes, std::uint32_t packets);
 
   Journal& journal_;
@@ -46,6 +49,9 @@ class PipeServer {
   win32::UniqueHandle stop_;       // set once: everything winds down
   win32::UniqueHandle listening_;  // set when clients can connect, or when listening failed
   std::atomic<bool> listeningFailed_{false};
+  // The one huge message of the flood knob, made before any client comes so
+  // that it follows the client's message at once.
+  std::string hugeMessage_;
   std::thread listener_;
   std::mutex connectionsMutex_;
   std::vector<std::thread> connections_;

@@ -1,5 +1,7 @@
 #include "pipes/pipe_client.h"
 
+#include <algorithm>
+#include <optional>
 #include <vector>
 
 #include "pipes/framing.h"
@@ -16,23 +18,20 @@ namespace {
 
 constexpr std::size_t kMaxPipeName = 256;
 constexpr DWORD kComputerNameBuffer = 261;
+// How long a stopped worker may go on waiting for the server to read, and
+// how long it may take in all before it is left to end by itself.
+constexpr DWORD kFlushGraceMs = 500;
+constexpr DWORD kStopBoundMs = 1000;
+constexpr DWORD kCancelRetryMs = 10;
 
 bool InSentMessage() { return ::InSendMessage() != FALSE; }
 
 }  // namespace
 
-TPipeClient::TPipeClient() {
-  // Every user may open what this client creates, and child processes may
-  // inherit the pipe and the kill event.
-  if (!::InitializeSecurityDescriptor(&security_descriptor_, SECURITY_DESCRIPTOR_REVISION))
-    throw win32::LastPlatformError();
-  ::SetSecurityDescriptorDacl(&security_descriptor_, TRUE, nullptr, FALSE);
-  FSA.nLength = sizeof(FSA);
-  FSA.lpSecurityDescriptor = &security_descriptor_;
-  FSA.bInheritHandle = TRUE;
-  FKillEv.Reset(::CreateEventW(&FSA, TRUE, FALSE, nullptr));
-  FBaseThread = ::GetCurrentThreadId();
-  FWriteQueue = std::make_unique<TWriteQueue>();
+TPipeClient::TPipeClient()
+    : FBaseThread(::GetCurrentThreadId()),
+      link_(std::make_shared<PipeLink>()),
+      self_(std::make_shared<TPipeClient*>(this)) {
   FHwnd = CreateNotifyWindow([this](MessageRecord& message) { WndProc(message); });
 }
 
@@ -44,8 +43,11 @@ TPipeClient::~TPipeClient() {
     // An event handler's error met during the wait: the message loop reports it.
     win32::KeepDispatchError(std::current_exception());
   }
-  FKillEv.Reset();
-  FWriteQueue.reset();
+  // Still running when the wait raised, or when this runs inside one of the
+  // worker's own notices, where it cannot be waited for.
+  ForgetEndedWorker();
+  if (FWorker != nullptr) AbandonWorker();
+  *self_ = nullptr;
   if (FHwnd != nullptr) DestroyNotifyWindow(std::exchange(FHwnd, nullptr));
 }
 
@@ -98,8 +100,11 @@ bool TPipeClient::OpenPipe(const std::wstring& path, std::uint32_t waitTime) {
       ReportAttempt(::GetLastError());
       return false;
     }
-    open_pipe_.Reset(::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, &FSA, OPEN_EXISTING,
-                                   FILE_FLAG_OVERLAPPED | FILE_ATTRIBUTE_NORMAL, nullptr));
+    // The server may learn who we are, never act as us; no child process
+    // inherits the handle.
+    open_pipe_.Reset(::CreateFileW(
+        path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+        FILE_FLAG_OVERLAPPED | FILE_ATTRIBUTE_NORMAL | SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION, nullptr));
     ReportAttempt(open_pipe_ ? ERROR_SUCCESS : ::GetLastError());
     if (open_pipe_) {
       FPipe = open_pipe_.Get();
@@ -130,6 +135,11 @@ bool TPipeClient::Connect(std::uint32_t WaitTime, bool Start) {
   if (PipeValid()) {
     if (Start) StartWorker();
   } else if (OpenPipe(PipePath(), WaitTime)) {
+    if (ServerCheck && !ServerCheck(FPipe)) {
+      open_pipe_.Reset();
+      FPipe = INVALID_HANDLE_VALUE;
+      return false;
+    }
     DWORD mode = PIPE_READMODE_MESSAGE;
     ::SetNamedPipeHandleState(FPipe, &mode, nullptr, nullptr);
     if (Start) StartWorker();
@@ -140,8 +150,10 @@ bool TPipeClient::Connect(std::uint32_t WaitTime, bool Start) {
 void TPipeClient::StartWorker() {
   std::unique_ptr<TPipeThread> worker;
   try {
-    worker = std::make_unique<TPipeThread>(FHwnd, FBaseThread, *FWriteQueue, FPipe, FKillEv.Get());
-    worker->OnTerminate = [this](TThreadEx&) { WorkerEnded(); };
+    worker = std::make_unique<TPipeThread>(FHwnd, FBaseThread, link_, FPipe, static_cast<bool>(OnPipeMessage));
+    worker->OnTerminate = [self = self_](TThreadEx&) {
+      if (*self != nullptr) (*self)->WorkerEnded();
+    };
     HANDLE thread = nullptr;
     if (!::DuplicateHandle(::GetCurrentProcess(), worker->Handle(), ::GetCurrentProcess(), &thread, 0, FALSE,
                            DUPLICATE_SAME_ACCESS))
@@ -166,14 +178,11 @@ void TPipeClient::StartWorker() {
 void TPipeClient::WorkerEnded() {
   FWorker = nullptr;
   worker_thread_.Reset();
-  struct Finally {
-    TPipeClient& client;
-    ~Finally() {
-      client.FWriteQueue->DiscardAll();
-      client.FPipe = INVALID_HANDLE_VALUE;  // the worker has closed it
-    }
-  } finally{*this};
-  if (!destroying_ && OnPipeDisconnect) OnPipeDisconnect(*this, FPipe);
+  // Forgotten before anyone hears of it: a handler that connects again
+  // must find neither the closed handle nor the old connection's writes.
+  const HANDLE pipe = std::exchange(FPipe, INVALID_HANDLE_VALUE);
+  link_->queue.DiscardAll();
+  if (!destroying_ && OnPipeDisconnect) OnPipeDisconnect(*this, pipe);
 }
 
 void TPipeClient::Disconnect() {
@@ -182,6 +191,7 @@ void TPipeClient::Disconnect() {
     // The worker waits for this thread right now: waiting for the worker
     // here would block both. Disconnect once the sent message is handled.
     if (InSentMessage()) {
+      disconnect_posted_ = true;
       ::PostMessageW(FHwnd, PN_DISCONNECT, 0, 0);
       return;
     }
@@ -189,17 +199,14 @@ void TPipeClient::Disconnect() {
     struct Finally {
       TPipeClient& client;
       ~Finally() {
-        client.FPipe = INVALID_HANDLE_VALUE;
+        // A disconnect handler may have connected again meanwhile.
+        if (client.FWorker == nullptr && !client.open_pipe_) client.FPipe = INVALID_HANDLE_VALUE;
         client.FDisconnecting = false;
       }
     } finally{*this};
     if (FWorker != nullptr) {
-      ::SetEvent(FKillEv.Get());
-      // Handles this thread's messages, so the worker's last notices and its
-      // end-of-thread handler run during the wait. The worker may free
-      // itself meanwhile, so it is waited for by its thread alone.
-      TThreadEx::WaitForThread(worker_thread_.Get(), worker_creator_);
-      ForgetEndedWorker();
+      ::SetEvent(link_->kill.Get());
+      StopWorker();
     }
   } else if (open_pipe_) {
     // Only a pipe that no worker owns is closed here.
@@ -208,10 +215,48 @@ void TPipeClient::Disconnect() {
   }
 }
 
+void TPipeClient::StopWorker() {
+  // Our own reference: the worker-ended handler, which runs during the
+  // wait, lets go of the client's.
+  HANDLE duplicate = nullptr;
+  if (!::DuplicateHandle(::GetCurrentProcess(), worker_thread_.Get(), ::GetCurrentProcess(), &duplicate, 0, FALSE,
+                         DUPLICATE_SAME_ACCESS))
+    throw win32::LastPlatformError();
+  const win32::UniqueHandle thread(duplicate);
+  const DWORD creator = worker_creator_;
+  // Handles this thread's messages, so the worker's last notices and its
+  // end-of-thread handler run during the wait. A server that reads gets the
+  // grace to take what is in the pipe; then the worker's flushes are given
+  // up, again and again, since a cancel may come just before a flush starts.
+  const DWORD start = ::GetTickCount();
+  bool ended = TThreadEx::WaitForThread(thread.Get(), creator, kFlushGraceMs);
+  while (!ended) {
+    link_->flushes.Stop();
+    const DWORD elapsed = ::GetTickCount() - start;
+    if (elapsed >= kStopBoundMs) break;
+    ended = TThreadEx::WaitForThread(thread.Get(), creator, std::min(kCancelRetryMs, kStopBoundMs - elapsed));
+  }
+  ForgetEndedWorker();
+  if (FWorker != nullptr) AbandonWorker();
+}
+
+void TPipeClient::AbandonWorker() {
+  // It keeps what it shares with this client and reaches the client no
+  // more; its queue is emptied, so it writes nothing more.
+  ::SetEvent(link_->kill.Get());
+  link_->queue.DiscardAll();
+  *self_ = nullptr;
+  if (!destroying_) {
+    self_ = std::make_shared<TPipeClient*>(this);
+    link_ = std::make_shared<PipeLink>();
+  }
+  WorkerEnded();
+}
+
 void TPipeClient::FlushPipeBuffers() {
   if (InSentMessage()) return;
   while (Connected()) {
-    HANDLE empty = FWriteQueue->EmptyEvent();
+    HANDLE empty = link_->queue.EmptyEvent();
     const DWORD result = ::MsgWaitForMultipleObjectsEx(1, &empty, INFINITE, QS_SENDMESSAGE, MWMO_INPUTAVAILABLE);
     if (result == WAIT_OBJECT_0) return;
     if (result == WAIT_OBJECT_0 + 1) PumpMessages();
@@ -235,26 +280,26 @@ bool TPipeClient::WaitForReply(std::uint32_t TimeOut) {
   return FReply;
 }
 
-bool TPipeClient::Throttled() const { return FThrottle != 0 && FWriteQueue->DataSize() > FThrottle && Connected(); }
+bool TPipeClient::Throttled() const { return FThrottle != 0 && link_->queue.DataSize() > FThrottle && Connected(); }
 
 bool TPipeClient::Write(const void* Buffer, std::int32_t Count) {
   // Tested before queuing: one write may take the queue past the throttle.
   if (Throttled()) FlushPipeBuffers();
   if (!Connected()) return false;
-  FWriteQueue->Enqueue(NewPipeWrite(Buffer, Count));
+  link_->queue.Enqueue(NewPipeWrite(Buffer, Count));
   return true;
 }
 
 bool TPipeClient::Write(const void* Prefix, std::int32_t PrefixCount, const void* Buffer, std::int32_t Count) {
   if (Throttled()) FlushPipeBuffers();
   if (!Connected()) return false;
-  FWriteQueue->Enqueue(NewPrefixedPipeWrite(Prefix, PrefixCount, Buffer, Count));
+  link_->queue.Enqueue(NewPrefixedPipeWrite(Prefix, PrefixCount, Buffer, Count));
   return true;
 }
 
 bool TPipeClient::SendStream(TStream* Stream) {
   if (Stream == nullptr || !Connected()) return false;
-  FWriteQueue->EnqueueStartPacket();
+  link_->queue.EnqueueStartPacket();
   bool failed = false;
   try {
     std::vector<std::uint8_t> buffer(kMaxPipeWrite);
@@ -270,40 +315,55 @@ bool TPipeClient::SendStream(TStream* Stream) {
     // The end packet comes also now, so the server never appends a later
     // message to this one; the first error is the one reported.
     try {
-      FWriteQueue->EnqueueEndPacket();
+      link_->queue.EnqueueEndPacket();
       FlushPipeBuffers();
     } catch (...) {
     }
     throw;
   }
-  FWriteQueue->EnqueueEndPacket();
+  link_->queue.EnqueueEndPacket();
   FlushPipeBuffers();
   return !failed;
 }
 
 void TPipeClient::WndProc(MessageRecord& message) {
-  const auto pipe = reinterpret_cast<HANDLE>(message.WParam);
   switch (message.Msg) {
     case PN_ERROR:
-      if (OnPipeError) OnPipeError(*this, pipe, TPipeContext::pcWorker, static_cast<std::int32_t>(message.LParam));
-      break;
     case PN_SENT:
-      if (OnPipeSent) OnPipeSent(*this, pipe, static_cast<std::uint32_t>(message.LParam));
-      break;
     case PN_MESSAGE:
-      FReply = true;
-      if (OnPipeMessage) OnPipeMessage(*this, pipe, *reinterpret_cast<TStream*>(message.LParam));
-      break;
     case PN_WRONG_THREAD:
-      throw EPipeException(u"The notify window and the component window do not exist in the same thread!");
+      // Any program may post or send these numbers to this window: only
+      // the notice that the worker armed, with its tag, counts.
+      if (const std::optional<Notice> notice = link_->notices.Take(message.Msg, message.WParam, message.LParam))
+        HandleNotice(*notice);
+      break;
     case PN_DISCONNECT:
-      Disconnect();
+      if (std::exchange(disconnect_posted_, false)) Disconnect();
       break;
     default:
       message.Result = ::DefWindowProcW(FHwnd, message.Msg, message.WParam, message.LParam);
       return;
   }
   message.Result = 0;
+}
+
+void TPipeClient::HandleNotice(const Notice& notice) {
+  switch (notice.message) {
+    case PN_ERROR:
+      if (OnPipeError) OnPipeError(*this, notice.pipe, TPipeContext::pcWorker, static_cast<std::int32_t>(notice.value));
+      break;
+    case PN_SENT:
+      if (OnPipeSent) OnPipeSent(*this, notice.pipe, static_cast<std::uint32_t>(notice.value));
+      break;
+    case PN_MESSAGE:
+      FReply = true;
+      // No stream when nobody listened as the worker started.
+      if (OnPipeMessage && notice.value != 0)
+        OnPipeMessage(*this, notice.pipe, *reinterpret_cast<TStream*>(notice.value));
+      break;
+    case PN_WRONG_THREAD:
+      throw EPipeException(u"The notify window and the component window do not exist in the same thread!");
+  }
 }
 
 }  // namespace zyp::pipes

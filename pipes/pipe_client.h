@@ -11,8 +11,8 @@
 #include <string>
 
 #include "pipes/notify_window.h"
+#include "pipes/pipe_link.h"
 #include "pipes/stream.h"
-#include "pipes/write_queue.h"
 #include "platform/error.h"
 #include "platform/win32/scoped_handle.h"
 
@@ -45,7 +45,9 @@ class TPipeClient {
   // Needs a running PipeModule. Every call below is made on the creating
   // thread.
   TPipeClient();
-  // Disconnects, drops whatever is still queued and calls no event.
+  // Disconnects, drops whatever is still queued and calls no event. A
+  // worker that cannot be waited for (the client goes inside one of its
+  // notices) is told to stop and left to end by itself.
   ~TPipeClient();
   TPipeClient(const TPipeClient&) = delete;
   TPipeClient& operator=(const TPipeClient&) = delete;
@@ -54,6 +56,9 @@ class TPipeClient {
   // server's default wait), opens it and, with Start, starts the worker. True
   // when connected or holding an open pipe afterwards.
   bool Connect(std::uint32_t WaitTime, bool Start);
+  // Stops the worker: it has a grace of its own to finish a write under
+  // way, then its flushes are given up; one still running at the bound is
+  // left to end by itself and the client starts afresh.
   void Disconnect();
   // Waits until the worker has taken every queued write, or has ended.
   void FlushPipeBuffers();
@@ -77,32 +82,39 @@ class TPipeClient {
   HWND WindowHandle() const { return FHwnd; }
   HANDLE Pipe() const { return FPipe; }
   // The queue's accounted size, for callers that watch the throttle.
-  std::uint32_t QueuedSize() const { return FWriteQueue->DataSize(); }
+  std::uint32_t QueuedSize() const { return link_->queue.DataSize(); }
   // Every write queued so far went into the pipe, whether or not the server
   // has read it yet; false when any was dropped or is still on its way.
-  bool AllWritten() const { return FWriteQueue->AllWritten(); }
+  bool AllWritten() const { return link_->queue.AllWritten(); }
 
   TOnPipeDisconnect OnPipeDisconnect;
+  // Assigned before Connect, or the worker reads and drops what the server
+  // sends (only WaitForReply learns of it). A message longer than
+  // kMaxMessageSize is dropped.
   TOnPipeMessage OnPipeMessage;
   TOnPipeSent OnPipeSent;
   TOnPipeError OnPipeError;
   TOnConnectAttempt OnConnectAttempt;
+  // Asked about a newly opened pipe before anything is written to it; false
+  // closes it and Connect fails.
+  std::function<bool(HANDLE Pipe)> ServerCheck;
 
  private:
   void WndProc(MessageRecord& message);
+  void HandleNotice(const Notice& notice);
   std::wstring PipePath() const;
   bool OpenPipe(const std::wstring& path, std::uint32_t waitTime);
   void ReportAttempt(DWORD error);
   void StartWorker();
   void WorkerEnded();
+  void StopWorker();
+  void AbandonWorker();
   // A worker whose end was never carried to this thread is gone all the same.
   void ForgetEndedWorker();
   bool PipeValid() const { return FPipe != nullptr && FPipe != INVALID_HANDLE_VALUE; }
   void CheckNotOpen() const;
   bool Throttled() const;
 
-  SECURITY_DESCRIPTOR security_descriptor_;
-  SECURITY_ATTRIBUTES FSA;
   DWORD FBaseThread;
   HWND FHwnd = nullptr;
   // The handle's value, also while the worker owns it.
@@ -114,14 +126,18 @@ class TPipeClient {
   bool FDisconnecting = false;
   bool FReply = false;
   bool destroying_ = false;
+  // PN_DISCONNECT that this client posted to itself and has not handled.
+  bool disconnect_posted_ = false;
   std::uint32_t FThrottle = 10240000;
-  std::unique_ptr<TWriteQueue> FWriteQueue;
+  std::shared_ptr<PipeLink> link_;
+  // How the worker's end reaches this client; cleared when the client goes
+  // before its worker.
+  std::shared_ptr<TPipeClient*> self_;
   TPipeThread* FWorker = nullptr;
   // Our own reference to the worker's thread: the worker frees itself, and
   // with it its handle, when its thread ends.
   win32::UniqueHandle worker_thread_;
   DWORD worker_creator_ = 0;
-  win32::UniqueHandle FKillEv;
 };
 
 }  // namespace zyp::pipes

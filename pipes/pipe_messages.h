@@ -7,11 +7,12 @@
 namespace zyp::pipes {
 
 // Notices of the pipe worker. The data-carrying ones are sent, so the worker
-// waits until its client's thread has handled them.
-inline constexpr UINT PN_ERROR = 1125;         // wParam pipe, lParam error code
-inline constexpr UINT PN_SENT = 1127;          // wParam pipe, lParam bytes written
-inline constexpr UINT PN_MESSAGE = 1128;       // wParam pipe, lParam TStream*
-inline constexpr UINT PN_WRONG_THREAD = 1224;  // posted, no parameters
+// waits until its client's thread has handled them. Their parameters are a
+// one-time tag; what each reports waits in the client's NoticeBox.
+inline constexpr UINT PN_ERROR = 1125;         // an error code
+inline constexpr UINT PN_SENT = 1127;          // bytes written
+inline constexpr UINT PN_MESSAGE = 1128;       // a message from the server, or only that one came
+inline constexpr UINT PN_WRONG_THREAD = 1224;  // posted
 // Posted by a client to its own notify window to disconnect later.
 inline constexpr UINT PN_DISCONNECT = 1324;
 

@@ -1,5 +1,6 @@
 #include "pipes/pipe_thread.h"
 
+#include <algorithm>
 #include <span>
 #include <utility>
 
@@ -12,32 +13,20 @@ namespace zyp::pipes {
 namespace {
 
 constexpr std::uint32_t kReadBufferSize = kMaxPipeWrite;
-// How long a write already issued may take to complete once the worker is
-// told to stop.
+// How long a write or read already issued may take to complete once the
+// worker is told to stop.
 constexpr DWORD kStopGraceMs = 100;
-// How long a flush may go on waiting for the server once the worker is told
-// to stop.
-constexpr DWORD kFlushGraceMs = 500;
-constexpr DWORD kCancelRetryMs = 10;
-
-class FlushLock {
- public:
-  explicit FlushLock(SRWLOCK& lock) : lock_(lock) { ::AcquireSRWLockExclusive(&lock_); }
-  ~FlushLock() { ::ReleaseSRWLockExclusive(&lock_); }
-  FlushLock(const FlushLock&) = delete;
-  FlushLock& operator=(const FlushLock&) = delete;
-
- private:
-  SRWLOCK& lock_;
-};
 
 }  // namespace
 
-TPipeThread::TPipeThread(HWND notifyWindow, DWORD notifyThread, TWriteQueue& writeQueue, HANDLE pipe, HANDLE killEvent)
+TPipeThread::TPipeThread(HWND notifyWindow, DWORD notifyThread, std::shared_ptr<PipeLink> link, HANDLE pipe,
+                         bool collect)
     : FNotify(notifyWindow),
       FNotifyThread(notifyThread),
+      link_(std::move(link)),
       FPipe(pipe),
-      FWriteQueue(writeQueue),
+      collect_(collect),
+      FWriteQueue(link_->queue),
       FRcvBuffer(std::make_unique<std::uint8_t[]>(kReadBufferSize)),
       FRcvAlloc(kReadBufferSize),
       FRcvSize(kReadBufferSize) {
@@ -48,8 +37,9 @@ TPipeThread::TPipeThread(HWND notifyWindow, DWORD notifyThread, TWriteQueue& wri
   if (!read_event_ || !write_event_) throw win32::LastPlatformError();
   FOlapRead.hEvent = read_event_.Get();
   FOlapWrite.hEvent = write_event_.Get();
-  ::ResetEvent(killEvent);
-  FEvents[0] = killEvent;
+  ::ResetEvent(link_->kill.Get());
+  link_->flushes.Open();
+  FEvents[0] = link_->kill.Get();
   FEvents[1] = read_event_.Get();
   FEvents[2] = write_event_.Get();
   FEvents[3] = FWriteQueue.DataEvent();
@@ -67,12 +57,10 @@ void TPipeThread::Execute() {
   } cleanUp{*this};
 
   if (Sync().SyncBaseTID() != FNotifyThread) {
-    ::PostMessageW(FNotify, PN_WRONG_THREAD, 0, 0);
+    const NoticeBox::Tag tag = link_->notices.Arm({PN_WRONG_THREAD, nullptr, 0});
+    ::PostMessageW(FNotify, PN_WRONG_THREAD, tag.wParam, tag.lParam);
     return;
   }
-  if (!::RegisterWaitForSingleObject(&kill_wait_, FEvents[0], &TPipeThread::OnKill, this, INFINITE,
-                                     WT_EXECUTEONLYONCE | WT_EXECUTELONGFUNCTION))
-    kill_wait_ = nullptr;  // flushes then wait for the server, as they would anyway
 
   while (!Terminated()) {
     bool ok = IssueReads();
@@ -85,7 +73,9 @@ void TPipeThread::Execute() {
       if (served == WAIT_OBJECT_0) {
         try {
           if (FPendingWrite && ::WaitForSingleObject(FEvents[2], kStopGraceMs) == WAIT_OBJECT_0) FinishWrite();
-          if (FPendingRead && ::WaitForSingleObject(FEvents[1], kStopGraceMs) == WAIT_OBJECT_0) FinishRead();
+          // A reply that nobody would receive is not waited for.
+          if (collect_ && FPendingRead && ::WaitForSingleObject(FEvents[1], kStopGraceMs) == WAIT_OBJECT_0)
+            FinishRead();
         } catch (...) {
           Terminate();
           throw;
@@ -104,8 +94,9 @@ void TPipeThread::Execute() {
     }
     if (!ok) {
       // A server that closed its end is no error: the disconnect tells it.
-      if (FErrorCode != ERROR_BROKEN_PIPE)
-        NotifyOwner(PN_ERROR, reinterpret_cast<WPARAM>(FPipe), static_cast<LPARAM>(FErrorCode));
+      // Neither is a read that the stop's cancel of a flush took with it.
+      const bool stopped = FErrorCode == ERROR_OPERATION_ABORTED && link_->flushes.Cancelled();
+      if (FErrorCode != ERROR_BROKEN_PIPE && !stopped) NotifyOwner(PN_ERROR, static_cast<LPARAM>(FErrorCode));
       Terminate();
     }
   }
@@ -117,33 +108,20 @@ void TPipeThread::ClearOverlapped(OVERLAPPED& record, bool whole) {
   if (!whole) record.hEvent = event;
 }
 
-void TPipeThread::AppendReceived(DWORD count) { FRcvStream.Write(FRcvBuffer.get(), count); }
-
-bool TPipeThread::ReadBytesLeft() {
-  DWORD left = 0;
-  if (!::PeekNamedPipe(FPipe, nullptr, 0, nullptr, nullptr, &left)) {
-    FErrorCode = static_cast<std::int32_t>(::GetLastError());
-    return false;
-  }
-  FRcvSize = left;
-  if (FRcvSize > FRcvAlloc) {
-    // The start of the message is already in the receive stream.
-    FRcvBuffer = std::make_unique_for_overwrite<std::uint8_t[]>(FRcvSize);
-    FRcvAlloc = FRcvSize;
-  }
-  return true;
-}
+bool TPipeThread::Killed() const { return ::WaitForSingleObject(FEvents[0], 0) == WAIT_OBJECT_0; }
 
 bool TPipeThread::IssueReads() {
   if (FPendingRead) return true;
   FRcvSize = FRcvAlloc;
   while (!FPendingRead) {
+    // A server that keeps the pipe full completes every read at once: the
+    // stop is looked for between reads, or it would never be seen.
+    if (Killed()) return true;
     ClearOverlapped(FOlapRead, false);
     DWORD read = 0;
     if (::ReadFile(FPipe, FRcvBuffer.get(), FRcvSize, &read, &FOlapRead)) {
-      FRcvRead = read;
       try {
-        ReceiveLastPart();
+        TakeRead(read, true);
       } catch (...) {
         ::ResetEvent(FEvents[1]);
         throw;
@@ -154,8 +132,7 @@ bool TPipeThread::IssueReads() {
     FErrorCode = static_cast<std::int32_t>(::GetLastError());
     if (FErrorCode == ERROR_MORE_DATA) {
       // The buffer holds the first FRcvSize bytes; fetch the rest next.
-      AppendReceived(FRcvSize);
-      if (!ReadBytesLeft()) return false;
+      if (!TakeRead(FRcvSize, false)) return false;
     } else if (FErrorCode == ERROR_IO_PENDING) {
       FPendingRead = true;
     } else {
@@ -169,42 +146,68 @@ bool TPipeThread::FinishRead() {
   ::ResetEvent(FEvents[1]);
   FPendingRead = false;
   DWORD read = 0;
-  if (!::GetOverlappedResult(FPipe, &FOlapRead, &read, TRUE)) {
-    FErrorCode = static_cast<std::int32_t>(::GetLastError());
-    if (FErrorCode != ERROR_MORE_DATA) return false;
-    AppendReceived(FRcvSize);
-    if (!ReadBytesLeft()) return false;
-    ClearOverlapped(FOlapRead, false);
-    if (!::ReadFile(FPipe, FRcvBuffer.get(), FRcvSize, &read, &FOlapRead)) {
-      FErrorCode = static_cast<std::int32_t>(::GetLastError());
-      if (FErrorCode != ERROR_IO_PENDING) return false;
-      FPendingRead = true;
-      return true;
-    }
+  if (::GetOverlappedResult(FPipe, &FOlapRead, &read, TRUE)) {
+    FRcvRead = read;
+    return TakeRead(read, true);
   }
-  FRcvRead = read;
-  ReceiveLastPart();
+  FErrorCode = static_cast<std::int32_t>(::GetLastError());
+  if (FErrorCode != ERROR_MORE_DATA) return false;
+  // The next IssueReads fetches the rest, looking for the stop first.
+  return TakeRead(FRcvSize, false);
+}
+
+bool TPipeThread::TakeRead(DWORD count, bool whole) {
+  const std::span<const std::uint8_t> part(FRcvBuffer.get(), count);
+  if (message_read_ == 0 && whole) {
+    HandleMessage(part);
+    return true;
+  }
+  if (message_read_ == 0) {
+    // The first part of a longer message: data, never a control packet.
+    message_to_open_ = multi_open_;
+    message_kept_ = collect_ && !message_to_open_;
+    message_dropped_ = false;
+  }
+  message_read_ += count;
+  if (message_to_open_)
+    AppendToOpen(part);
+  else if (message_kept_)
+    FRcvStream.Write(part.data(), part.size());
+  if (whole) {
+    FinishLongMessage();
+    return true;
+  }
+  DWORD left = 0;
+  if (!::PeekNamedPipe(FPipe, nullptr, 0, nullptr, nullptr, &left)) {
+    FErrorCode = static_cast<std::int32_t>(::GetLastError());
+    return false;
+  }
+  if (!message_to_open_ && message_read_ + left > kMaxMessageSize) {
+    // Too long to be kept: the rest goes through the buffer as it is.
+    message_dropped_ = true;
+    message_kept_ = false;
+    FRcvStream.Clear();
+  }
+  if (message_kept_ && left > FRcvAlloc) {
+    // The start of the message is already in the receive stream.
+    FRcvBuffer = std::make_unique_for_overwrite<std::uint8_t[]>(left);
+    FRcvAlloc = left;
+  }
+  FRcvSize = FRcvAlloc;
   return true;
 }
 
-void TPipeThread::ReceiveLastPart() {
-  const std::span<const std::uint8_t> part(FRcvBuffer.get(), FRcvRead);
-  // A message that came with one read and goes into an open multi-packet
-  // message, or is a control packet, is handled straight from the read
-  // buffer: collecting it first would reserve and release a block of twice
-  // its size for every piece of a long message.
-  if (FRcvStream.Size() == 0 && ClassifyMessage(part, FMultiMsg != nullptr) != ReceiveStep::DeliverAlone) {
-    HandleMessage(part);
+void TPipeThread::FinishLongMessage() {
+  message_read_ = 0;
+  if (message_to_open_ || message_dropped_) return;
+  if (!message_kept_) {
+    Deliver(nullptr);
     return;
   }
-  AppendReceived(FRcvRead);
-  HandleReceived();
-}
-
-void TPipeThread::HandleReceived() {
+  message_kept_ = false;
   FRcvStream.SetPosition(0);
   try {
-    HandleMessage(std::span<const std::uint8_t>(FRcvStream.Data(), static_cast<std::size_t>(FRcvStream.Size())));
+    Deliver(&FRcvStream);
   } catch (...) {
     FRcvStream.Clear();
     throw;
@@ -213,37 +216,66 @@ void TPipeThread::HandleReceived() {
 }
 
 void TPipeThread::HandleMessage(std::span<const std::uint8_t> message) {
-  switch (ClassifyMessage(message, FMultiMsg != nullptr)) {
+  switch (ClassifyMessage(message, multi_open_)) {
     case ReceiveStep::BeginNew:
       FMultiMsg.reset();
-      FMultiMsg = std::make_unique<TPipeMultiMsg>();
+      multi_open_ = true;
+      multi_size_ = 0;
+      if (collect_) FMultiMsg = std::make_unique<TPipeMultiMsg>();
       break;
     case ReceiveStep::DeliverOpen: {
       // Dropped also when the notice raised: the message is over.
       const std::unique_ptr<TPipeMultiMsg> done = std::move(FMultiMsg);
-      done->Stream().SetPosition(0);
-      NotifyOwner(PN_MESSAGE, reinterpret_cast<WPARAM>(FPipe), reinterpret_cast<LPARAM>(&done->Stream()));
+      const bool dropped = multi_size_ > kMaxMessageSize;
+      multi_open_ = false;
+      if (dropped) break;
+      if (done) done->Stream().SetPosition(0);
+      Deliver(done ? &done->Stream() : nullptr);
       break;
     }
     case ReceiveStep::DropOpen:
       FMultiMsg.reset();
+      multi_open_ = false;
       break;
     case ReceiveStep::Ignore:
       break;
     case ReceiveStep::AppendToOpen:
-      FMultiMsg->Stream().Write(message.data(), message.size());
+      AppendToOpen(message);
       break;
     case ReceiveStep::DeliverAlone:
-      // Only ever a message collected in the receive stream.
+      if (!collect_) {
+        Deliver(nullptr);
+        break;
+      }
+      FRcvStream.Write(message.data(), message.size());
       FRcvStream.SetPosition(0);
-      NotifyOwner(PN_MESSAGE, reinterpret_cast<WPARAM>(FPipe),
-                  reinterpret_cast<LPARAM>(static_cast<TStream*>(&FRcvStream)));
+      try {
+        Deliver(&FRcvStream);
+      } catch (...) {
+        FRcvStream.Clear();
+        throw;
+      }
+      FRcvStream.Clear();
       break;
   }
 }
 
+void TPipeThread::AppendToOpen(std::span<const std::uint8_t> bytes) {
+  if (multi_size_ > kMaxMessageSize) return;
+  multi_size_ += bytes.size();
+  if (multi_size_ > kMaxMessageSize) {
+    // Too long: what was collected goes now, the rest is not written.
+    FMultiMsg.reset();
+    return;
+  }
+  if (FMultiMsg) FMultiMsg->Stream().Write(bytes.data(), bytes.size());
+}
+
+void TPipeThread::Deliver(TStream* stream) { NotifyOwner(PN_MESSAGE, reinterpret_cast<LPARAM>(stream)); }
+
 bool TPipeThread::IssueWrite() {
-  if (FPendingWrite) return true;
+  // A worker told to stop starts no new write.
+  if (FPendingWrite || Killed()) return true;
   if (::WaitForSingleObject(FWriteQueue.DataEvent(), 0) != WAIT_OBJECT_0) return true;
   FPipeWrite = FWriteQueue.Dequeue();
   if (!FPipeWrite) return true;
@@ -299,63 +331,22 @@ void TPipeThread::ReportWrite() {
   // The notice means that the server has read the write: a flush that
   // failed (the server went without reading) or was given up reports
   // nothing.
-  if (Flush()) NotifyOwner(PN_SENT, reinterpret_cast<WPARAM>(FPipe), static_cast<LPARAM>(FWrite));
-}
-
-bool TPipeThread::Flush() {
-  {
-    FlushLock lock(flush_lock_);
-    if (flush_stopped_) return false;
-    in_flush_ = true;
-  }
-  const BOOL flushed = ::FlushFileBuffers(FPipe);
-  FlushLock lock(flush_lock_);
-  in_flush_ = false;
-  ::WakeAllConditionVariable(&flush_changed_);
-  return flushed != FALSE;
-}
-
-void CALLBACK TPipeThread::OnKill(void* parameter, BOOLEAN) {
-  auto* worker = static_cast<TPipeThread*>(parameter);
-  FlushLock lock(worker->flush_lock_);
-  // A server that reads gets the grace period to take what is in the pipe.
-  const DWORD start = ::GetTickCount();
-  while (!worker->ended_) {
-    const DWORD elapsed = ::GetTickCount() - start;
-    if (elapsed >= kFlushGraceMs) break;
-    ::SleepConditionVariableSRW(&worker->flush_changed_, &worker->flush_lock_, kFlushGraceMs - elapsed, 0);
-  }
-  worker->flush_stopped_ = true;
-  // The worker may be just entering the flush when the first cancel comes:
-  // cancel until it has left it. The pipe stays open while it is inside.
-  while (worker->in_flush_) {
-    ::CancelIoEx(worker->FPipe, nullptr);
-    ::SleepConditionVariableSRW(&worker->flush_changed_, &worker->flush_lock_, kCancelRetryMs, 0);
-  }
+  if (link_->flushes.Flush(FPipe)) NotifyOwner(PN_SENT, static_cast<LPARAM>(FWrite));
 }
 
 void TPipeThread::ClosePipeHandle() {
-  const bool valid = FPipe != nullptr && FPipe != INVALID_HANDLE_VALUE;
-  if (valid) {
-    ::CancelIo(FPipe);
-    // The system may write into the records and buffers until the cancelled
-    // requests have completed.
-    DWORD ignored = 0;
-    if (FPendingRead) ::GetOverlappedResult(FPipe, &FOlapRead, &ignored, TRUE);
-    // A write that completed before the cancel reached it is in the pipe.
-    if (FPendingWrite && ::GetOverlappedResult(FPipe, &FOlapWrite, &ignored, TRUE)) FWriteQueue.MarkWritten();
-    FPendingRead = false;
-    FPendingWrite = false;
-    Flush();
-  }
-  {
-    FlushLock lock(flush_lock_);
-    ended_ = true;
-    ::WakeAllConditionVariable(&flush_changed_);
-  }
-  // Waits for a running kill callback, which may still use the handle.
-  if (kill_wait_ != nullptr) ::UnregisterWaitEx(std::exchange(kill_wait_, nullptr), INVALID_HANDLE_VALUE);
-  if (valid) win32::UniqueHandle(std::exchange(FPipe, INVALID_HANDLE_VALUE)).Reset();
+  if (FPipe == nullptr || FPipe == INVALID_HANDLE_VALUE) return;
+  ::CancelIo(FPipe);
+  // The system may write into the records and buffers until the cancelled
+  // requests have completed.
+  DWORD ignored = 0;
+  if (FPendingRead) ::GetOverlappedResult(FPipe, &FOlapRead, &ignored, TRUE);
+  // A write that completed before the cancel reached it is in the pipe.
+  if (FPendingWrite && ::GetOverlappedResult(FPipe, &FOlapWrite, &ignored, TRUE)) FWriteQueue.MarkWritten();
+  FPendingRead = false;
+  FPendingWrite = false;
+  link_->flushes.Flush(FPipe);
+  win32::UniqueHandle(std::exchange(FPipe, INVALID_HANDLE_VALUE)).Reset();
 }
 
 void TPipeThread::FinishCleanUp() {
@@ -364,8 +355,13 @@ void TPipeThread::FinishCleanUp() {
   write_event_.Reset();
 }
 
-void TPipeThread::NotifyOwner(UINT message, WPARAM wParam, LPARAM lParam) {
-  if (::IsWindow(FNotify)) ::SendMessageW(FNotify, message, wParam, lParam);
+void TPipeThread::NotifyOwner(UINT message, LPARAM value) {
+  if (!::IsWindow(FNotify)) return;
+  // The message only carries the tag; the client takes the notice from the
+  // box while this thread waits here.
+  const NoticeBox::Tag tag = link_->notices.Arm({message, FPipe, value});
+  ::SendMessageW(FNotify, message, tag.wParam, tag.lParam);
+  link_->notices.Disarm();
 }
 
 }  // namespace zyp::pipes

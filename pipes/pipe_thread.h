@@ -10,19 +10,24 @@
 #include <span>
 
 #include "pipes/fast_mem_stream.h"
+#include "pipes/pipe_link.h"
 #include "pipes/pipe_multi_msg.h"
 #include "pipes/thread_sync.h"
-#include "pipes/write_queue.h"
 #include "platform/win32/scoped_handle.h"
 
 namespace zyp::pipes {
 
+// The largest message from the server that is collected for a listener, a
+// multi-packet message included; a longer one is read and dropped.
+inline constexpr std::uint64_t kMaxMessageSize = 16u * 1024 * 1024;
+
 class TPipeThread final : public TThreadEx {
  public:
   // Created suspended on the client's thread. The worker owns the pipe
-  // handle once it runs and closes it at its end; the queue, the notify
-  // window and the kill event stay the client's.
-  TPipeThread(HWND notifyWindow, DWORD notifyThread, TWriteQueue& writeQueue, HANDLE pipe, HANDLE killEvent);
+  // handle once it runs and closes it at its end; the notify window stays
+  // the client's. Without collect nobody listens for messages: what the
+  // server sends is read and thrown away, and only counted as a reply.
+  TPipeThread(HWND notifyWindow, DWORD notifyThread, std::shared_ptr<PipeLink> link, HANDLE pipe, bool collect);
   ~TPipeThread() override;
 
   HANDLE Pipe() const { return FPipe; }
@@ -35,28 +40,28 @@ class TPipeThread final : public TThreadEx {
   bool FinishRead();
   bool IssueWrite();
   bool FinishWrite();
-  void HandleReceived();
-  // The read that completes a message has just finished.
-  void ReceiveLastPart();
-  // Applies the receiving rule to one whole message.
+  bool Killed() const;
+  // One read has brought count bytes; whole when they end a pipe message.
+  bool TakeRead(DWORD count, bool whole);
+  // A whole message that came with one read.
   void HandleMessage(std::span<const std::uint8_t> message);
-  void NotifyOwner(UINT message, WPARAM wParam, LPARAM lParam);
+  // The end of a message that took several reads.
+  void FinishLongMessage();
+  void AppendToOpen(std::span<const std::uint8_t> bytes);
+  void Deliver(TStream* stream);
+  void NotifyOwner(UINT message, LPARAM value);
   void ClosePipeHandle();
   static void ClearOverlapped(OVERLAPPED& record, bool whole);
 
-  void AppendReceived(DWORD count);
-  bool ReadBytesLeft();
   // Flushes the pipe and reports the write once the server has read it.
   void ReportWrite();
-  // True once the server has read everything in the pipe; false when it
-  // failed, or was given up because the worker is being stopped.
-  bool Flush();
   void FinishCleanUp();
-  static void CALLBACK OnKill(void* parameter, BOOLEAN timedOut);
 
   HWND FNotify;
   DWORD FNotifyThread;
+  std::shared_ptr<PipeLink> link_;
   HANDLE FPipe;
+  bool collect_;
   std::int32_t FErrorCode = 0;
   std::uint32_t FWrite = 0;
   TWriteQueue& FWriteQueue;
@@ -64,7 +69,16 @@ class TPipeThread final : public TThreadEx {
   std::uint32_t FRcvRead = 0;
   bool FPendingRead = false;
   bool FPendingWrite = false;
+  // A multi-packet message is open; FMultiMsg collects it while it is kept.
+  bool multi_open_ = false;
   std::unique_ptr<TPipeMultiMsg> FMultiMsg;
+  std::uint64_t multi_size_ = 0;
+  // The message being read: bytes so far, where it goes, and whether its
+  // bytes are kept in FRcvStream.
+  std::uint64_t message_read_ = 0;
+  bool message_to_open_ = false;
+  bool message_kept_ = false;
+  bool message_dropped_ = false;
   TFastMemStream FRcvStream;
   std::unique_ptr<std::uint8_t[]> FRcvBuffer;
   std::uint32_t FRcvAlloc;
@@ -74,19 +88,6 @@ class TPipeThread final : public TThreadEx {
   HANDLE FEvents[4];
   OVERLAPPED FOlapRead;
   OVERLAPPED FOlapWrite;
-
-  // A flush returns only once the server has read the pipe. Once the kill
-  // event is set, a flush still waiting after a grace period is cancelled
-  // from a pool thread, so a server that stops reading cannot hold the
-  // worker, and with it the client's Disconnect, for ever.
-  // System locks rather than the library's: the pool thread and the worker
-  // are not threads that the C++ runtime started.
-  SRWLOCK flush_lock_ = SRWLOCK_INIT;
-  CONDITION_VARIABLE flush_changed_ = CONDITION_VARIABLE_INIT;
-  bool flush_stopped_ = false;
-  bool in_flush_ = false;
-  bool ended_ = false;
-  HANDLE kill_wait_ = nullptr;
 };
 
 }  // namespace zyp::pipes

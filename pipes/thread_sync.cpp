@@ -19,11 +19,16 @@ constexpr wchar_t kSyncWindowClass[] = L"ThreadSyncWindow";
 // Guarded by PipeModuleLock.
 TSyncManager* g_manager = nullptr;
 
+// Another program may post to our windows faster than we take the messages
+// in: a pump hands control back after this many, so that the waits that pump
+// still see their own ends.
+constexpr int kMaxPumpedMessages = 1000;
+
 // Takes every waiting message; stops early at a quit request, whose exit
 // code it keeps, so that the caller can leave it for the message loop.
 void PumpInto(std::optional<WPARAM>& quit) {
   MSG msg;
-  while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+  for (int pumped = 0; pumped < kMaxPumpedMessages && ::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE); ++pumped) {
     if (msg.message == WM_QUIT) {
       quit = msg.wParam;
       break;
@@ -106,8 +111,10 @@ void TSyncManager::AddThread(TThreadSync& threadSync) {
   // A thread that ended before it handled its releases took its window with
   // it, and a new thread may now have its id: such an entry starts afresh
   // instead of carrying calls to a window that is gone.
-  if (entry->FThreadCount != 0 && ::GetWindowThreadProcessId(entry->FThreadWindow, nullptr) != entry->FSyncBaseTID)
+  if (entry->FThreadCount != 0 && ::GetWindowThreadProcessId(entry->FThreadWindow, nullptr) != entry->FSyncBaseTID) {
     entry->FThreadCount = 0;
+    entry->pending_releases = 0;
+  }
   // Made here, on the creating thread, which alone may destroy it later.
   if (entry->FThreadCount == 0) entry->FThreadWindow = CreateSyncWindow();
   ++entry->FThreadCount;
@@ -119,8 +126,9 @@ void TSyncManager::RemoveThread(TThreadSync& threadSync) {
   // The count drops when the creating thread handles the release: only that
   // thread may destroy its window.
   TSyncInfo* entry = FindSyncInfo(threadSync.FSyncBaseTID);
-  if (entry != nullptr && entry->FThreadWindow != nullptr)
-    ::PostMessageW(entry->FThreadWindow, SYNC_RELEASE, 0, reinterpret_cast<LPARAM>(entry));
+  if (entry != nullptr && entry->FThreadWindow != nullptr &&
+      ::PostMessageW(entry->FThreadWindow, SYNC_RELEASE, 0, reinterpret_cast<LPARAM>(entry)))
+    ++entry->pending_releases;
 }
 
 void TSyncManager::Synchronize(TThreadSync& threadSync) {
@@ -128,16 +136,21 @@ void TSyncManager::Synchronize(TThreadSync& threadSync) {
   {
     win32::CriticalSectionLock lock(FThreadLock);
     if (const TSyncInfo* entry = FindSyncInfo(threadSync.FSyncBaseTID)) window = entry->FThreadWindow;
+    threadSync.calling_ = window != nullptr;
   }
+  if (window == nullptr) return;
   // Never sent under the lock: the creating thread takes it too.
-  if (window != nullptr) ::SendMessageW(window, SYNC_CALL, 0, reinterpret_cast<LPARAM>(&threadSync));
+  ::SendMessageW(window, SYNC_CALL, 0, reinterpret_cast<LPARAM>(&threadSync));
+  win32::CriticalSectionLock lock(FThreadLock);
+  threadSync.calling_ = false;
 }
 
 void TSyncManager::DropSyncRef(TSyncInfo* entry) {
   win32::CriticalSectionLock lock(FThreadLock);
   const bool known =
       std::any_of(FList.begin(), FList.end(), [entry](const auto& candidate) { return candidate.get() == entry; });
-  if (!known) return;
+  if (!known || entry->pending_releases == 0) return;
+  --entry->pending_releases;
   if (--entry->FThreadCount == 0) DisposeSyncInfo(entry);
 }
 
@@ -151,7 +164,8 @@ void TSyncManager::DisposeSyncInfo(TSyncInfo* entry) {
 void TSyncManager::RunCall(TThreadSync* threadSync) {
   {
     win32::CriticalSectionLock lock(FThreadLock);
-    if (FSyncs.count(threadSync) == 0) return;
+    // Runs once, for the call that its thread is waiting for.
+    if (FSyncs.count(threadSync) == 0 || !std::exchange(threadSync->calling_, false)) return;
   }
   // The caller waits in SendMessageW, so the object outlives this call.
   threadSync->FSyncRaise = nullptr;
@@ -236,13 +250,17 @@ TThreadEx::~TThreadEx() {
 
 void TThreadEx::Run() {
   if (started_) return;
-  if (::ResumeThread(handle_.Get()) == static_cast<DWORD>(-1)) throw win32::LastPlatformError();
+  // Set first: a thread that frees itself may be gone as soon as it runs.
   started_ = true;
+  if (::ResumeThread(handle_.Get()) == static_cast<DWORD>(-1)) {
+    started_ = false;
+    throw win32::LastPlatformError();
+  }
 }
 
 void TThreadEx::Wait() { WaitForThread(handle_.Get(), FSync->SyncBaseTID()); }
 
-void TThreadEx::WaitForThread(HANDLE threadHandle, DWORD creatingThread) {
+bool TThreadEx::WaitForThread(HANDLE threadHandle, DWORD creatingThread, DWORD timeoutMs) {
   // Our own reference to the thread, taken first: an object that frees
   // itself may be gone, with its handle, once messages have been handled.
   HANDLE duplicate = nullptr;
@@ -251,18 +269,24 @@ void TThreadEx::WaitForThread(HANDLE threadHandle, DWORD creatingThread) {
     throw win32::LastPlatformError();
   const win32::UniqueHandle thread(duplicate);
 
-  if (::GetCurrentThreadId() != creatingThread) {
-    ::WaitForSingleObject(thread.Get(), INFINITE);
-    return;
-  }
+  if (::GetCurrentThreadId() != creatingThread) return ::WaitForSingleObject(thread.Get(), timeoutMs) == WAIT_OBJECT_0;
   QuitKeeper keeper;
+  const DWORD start = ::GetTickCount();
   for (;;) {
+    DWORD wait = INFINITE;
+    if (timeoutMs != INFINITE) {
+      const DWORD elapsed = ::GetTickCount() - start;
+      // Checked before waiting: waiting input would end every wait at once.
+      if (elapsed >= timeoutMs) return ::WaitForSingleObject(thread.Get(), 0) == WAIT_OBJECT_0;
+      wait = timeoutMs - elapsed;
+    }
     HANDLE handles[] = {thread.Get()};
-    const DWORD result = ::MsgWaitForMultipleObjectsEx(1, handles, INFINITE, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
-    if (result != WAIT_OBJECT_0 + 1) break;
+    const DWORD result = ::MsgWaitForMultipleObjectsEx(1, handles, wait, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+    if (result == WAIT_OBJECT_0) return true;
+    if (result != WAIT_OBJECT_0 + 1) return result != WAIT_TIMEOUT;
     PumpInto(keeper.quit);
     DWORD exitCode = 0;
-    if (!::GetExitCodeThread(thread.Get(), &exitCode) || exitCode != STILL_ACTIVE) break;
+    if (!::GetExitCodeThread(thread.Get(), &exitCode) || exitCode != STILL_ACTIVE) return true;
   }
 }
 

@@ -25,6 +25,9 @@ struct TSyncInfo {
   DWORD FSyncBaseTID = 0;
   HWND FThreadWindow = nullptr;
   std::int32_t FThreadCount = 0;
+  // Releases posted and not yet handled: another program may post
+  // SYNC_RELEASE too, and only these count.
+  std::int32_t pending_releases = 0;
 };
 
 class TSyncManager {
@@ -84,6 +87,9 @@ class TThreadSync {
   std::exception_ptr FSyncRaise;
   std::function<void()> FMethod;
   DWORD FSyncBaseTID;
+  // A call is on its way to the creating thread; guarded by the manager's
+  // lock. A SYNC_CALL that finds none is not ours.
+  bool calling_ = false;
 };
 
 // A thread whose end-of-thread handler runs on the thread that created it.
@@ -103,8 +109,8 @@ class TThreadEx {
   void Wait();
   // The same for a thread known by its handle and the id of the thread that
   // created its object, for callers that must not touch an object that may
-  // have freed itself.
-  static void WaitForThread(HANDLE thread, DWORD creatingThread);
+  // have freed itself; at most timeoutMs. True when the thread has ended.
+  static bool WaitForThread(HANDLE thread, DWORD creatingThread, DWORD timeoutMs = INFINITE);
   void Terminate() { terminated_.store(true); }
   bool Terminated() const { return terminated_.load(); }
 
@@ -141,7 +147,9 @@ class TThreadEx {
 // Dispatches every message waiting for the calling thread and takes in
 // messages sent from other threads. An error kept by a window procedure
 // during the pump is raised here. A quit request ends the pump and is left in
-// the queue for the thread's message loop.
+// the queue for the thread's message loop. A pump ends after a thousand
+// messages at most, so a program that keeps posting to our windows cannot
+// hold it.
 void PumpMessages();
 
 }  // namespace zyp::pipes

@@ -3,8 +3,10 @@
 // manager, and prints medians and ratios of: the time from process start
 // until the manager has journaled the message, the run time (the program's
 // without its fixed 1000 ms pause), and the peak working set and peak private
-// bytes as seen from outside.
-//   zyp_delivery_bench.exe [runs]   (default 9, at least 5)
+// bytes as seen from outside. With a second program (an earlier build of
+// ZYPQueueAddURL beside it), that one runs in the same rounds and the
+// program's figures are also given as ratios to it: after / before.
+//   zyp_delivery_bench.exe [runs] [earlier program]   (default 9, at least 5)
 #include <windows.h>
 
 #include <psapi.h>
@@ -142,13 +144,16 @@ int wmain(int argc, wchar_t** argv) {
   }
 
   const std::wstring address = L"http://www.example.com/file.zip";
-  std::vector<Sample> program, least;
-  // One warm-up of each, then the two alternate so that both meet the same load.
+  const std::wstring earlierProgram = argc > 2 ? argv[2] : L"";
+  std::vector<Sample> program, least, earlier;
+  // One warm-up of each, then they alternate so that all meet the same load.
   RunOnce(L"ZYPQueueAddURL.exe", address, journal);
   RunOnce(L"zyp_least_delivery.exe", L"", journal);
+  if (!earlierProgram.empty()) RunOnce(earlierProgram, address, journal);
   for (int i = 0; i < runs; ++i) {
     program.push_back(RunOnce(L"ZYPQueueAddURL.exe", address, journal));
     least.push_back(RunOnce(L"zyp_least_delivery.exe", L"", journal));
+    if (!earlierProgram.empty()) earlier.push_back(RunOnce(earlierProgram, address, journal));
   }
   if (HWND window = ::FindWindowW(L"TfrmZYPQueueManager", nullptr)) ::PostMessageW(window, WM_CLOSE, 0, 0);
   ::WaitForSingleObject(manager.Get(), 10000);
@@ -157,6 +162,7 @@ int wmain(int argc, wchar_t** argv) {
   int failures = 0;
   for (const Sample& s : program) failures += s.exitCode != 0 || s.toMessage < 0;
   for (const Sample& s : least) failures += s.exitCode != 0 || s.toMessage < 0;
+  for (const Sample& s : earlier) failures += s.exitCode != 0 || s.toMessage < 0;
 
   std::vector<double> programWork;
   for (const Sample& s : program) programWork.push_back(s.runTime - 1000);
@@ -181,5 +187,21 @@ int wmain(int argc, wchar_t** argv) {
               Median(Column(program, &Sample::peakWorkingSet)) / Median(Column(least, &Sample::peakWorkingSet)));
   std::printf("  peak private bytes:             %.2f   (goal <= 1.5)\n",
               Median(Column(program, &Sample::peakPrivate)) / Median(Column(least, &Sample::peakPrivate)));
+  if (!earlier.empty()) {
+    std::vector<double> earlierWork;
+    for (const Sample& s : earlier) earlierWork.push_back(s.runTime - 1000);
+    std::printf("earlier program %ls:\n", earlierProgram.c_str());
+    PrintRow("start to message held", Column(earlier, &Sample::toMessage), "ms");
+    PrintRow("run time minus the 1000 ms pause", earlierWork, "ms");
+    std::printf("ratios earlier / least:\n");
+    std::printf("  start to message held:          %.2f\n",
+                Median(Column(earlier, &Sample::toMessage)) / Median(Column(least, &Sample::toMessage)));
+    std::printf("  run time minus the pause:       %.2f\n",
+                Median(earlierWork) / Median(Column(least, &Sample::runTime)));
+    std::printf("ratios program / earlier (after / before):\n");
+    std::printf("  start to message held:          %.2f\n",
+                Median(Column(program, &Sample::toMessage)) / Median(Column(earlier, &Sample::toMessage)));
+    std::printf("  run time minus the pause:       %.2f\n", Median(programWork) / Median(earlierWork));
+  }
   return failures == 0 ? 0 : 1;
 }
