@@ -205,6 +205,10 @@ void TPipeThread::FinishLongMessage() {
     return;
   }
   message_kept_ = false;
+  DeliverReceived();
+}
+
+void TPipeThread::DeliverReceived() {
   FRcvStream.SetPosition(0);
   try {
     Deliver(&FRcvStream);
@@ -248,14 +252,7 @@ void TPipeThread::HandleMessage(std::span<const std::uint8_t> message) {
         break;
       }
       FRcvStream.Write(message.data(), message.size());
-      FRcvStream.SetPosition(0);
-      try {
-        Deliver(&FRcvStream);
-      } catch (...) {
-        FRcvStream.Clear();
-        throw;
-      }
-      FRcvStream.Clear();
+      DeliverReceived();
       break;
   }
 }

@@ -49,6 +49,9 @@ class TPipeThread final : public TThreadEx {
   void FinishLongMessage();
   void AppendToOpen(std::span<const std::uint8_t> bytes);
   void Deliver(TStream* stream);
+  // Delivers what the receive stream holds and empties it, also when the
+  // notice raises.
+  void DeliverReceived();
   void NotifyOwner(UINT message, LPARAM value);
   void ClosePipeHandle();
   static void ClearOverlapped(OVERLAPPED& record, bool whole);

@@ -168,7 +168,8 @@ TEST_P(ForgedNotices, ChangeNothing) {
 }
 
 const ForgeryCase kForgeries[] = {
-    {"manager_never_reads", {{L"ZYP_QM_NO_READ", L"1"}}, 2},
+    // The whole message stays in the pipe, unread: handed over, not lost.
+    {"manager_never_reads", {{L"ZYP_QM_NO_READ", L"1"}}, 3},
     {"manager_reads", {}, 0},
 };
 
