@@ -4,7 +4,9 @@
 
 zyp_wine_env() { # $1 = build folder
     export WINEPREFIX="$1/wineprefix"
-    export WINEDEBUG=-all
+    # Quiet by default; ZYP_WINEDEBUG (say err+all) shows Wine's own errors
+    # in a scratch run, such as a program that dies before it prints.
+    export WINEDEBUG=${ZYP_WINEDEBUG:--all}
     export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
     export WINEARCH=win64
 }
