@@ -29,8 +29,10 @@ endfunction()
 
 # zyp_add_test(<name> SOURCES <files...> [LIBRARIES <libs...>] [LOCK <resource>]
 #              [LABELS <labels...>] [TIMEOUT <seconds>])
-# LOCK serialises tests that share a system-wide name (the queue manager's
-# window class and pipe, the cookie folder, the registry key).
+# LOCK e2e serialises every test that reaches beyond its own process: the
+# queue manager's window class and pipe, the cookie folder, the registry key,
+# broadcasts, visible or activated windows on the shared desktop, the
+# notification area and system settings. Tests under Wine share one prefix.
 function(zyp_add_test name)
   cmake_parse_arguments(T "" "LOCK;TIMEOUT" "SOURCES;LIBRARIES;LABELS" ${ARGN})
   add_executable(${name} ${T_SOURCES})

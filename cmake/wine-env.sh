@@ -4,7 +4,9 @@
 
 zyp_wine_env() { # $1 = build folder
     export WINEPREFIX="$1/wineprefix"
-    export WINEDEBUG=-all
+    # Quiet by default; ZYP_WINEDEBUG (say err+all) shows Wine's own errors
+    # in a scratch run, such as a program that dies before it prints.
+    export WINEDEBUG=${ZYP_WINEDEBUG:--all}
     export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
     export WINEARCH=win64
 }
@@ -32,13 +34,29 @@ zyp_wine_prefix() {
     (
         flock 9
         [ -f "$WINEPREFIX/.zyp-ready" ] && exit 0
-        wineserver -p5 </dev/null >/dev/null 2>&1 9>&- || true
-        wineboot -i </dev/null >/dev/null 2>&1 9>&-
+        # What the steps print is kept beside the prefix and shown when one
+        # fails: a prefix that cannot be made must say why.
+        log="$WINEPREFIX.setup.log"
+        : >"$log"
+        step() {
+            "$@" </dev/null >>"$log" 2>&1 9>&- && return 0
+            local rc=$?
+            echo "wine-env: making the Wine prefix $WINEPREFIX: '$*' failed with exit code $rc; its output ($log):" >&2
+            tail -n 30 "$log" >&2
+            exit 1
+        }
+        wineserver -p5 </dev/null >>"$log" 2>&1 9>&- || true
+        step wineboot -i
         # Without X, windows exist only with the null driver; the key must be
         # in place before any program that creates a window starts.
-        wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f </dev/null >/dev/null 2>&1 9>&-
-        wineserver -k </dev/null >/dev/null 2>&1 || true
-        wineserver -w </dev/null >/dev/null 2>&1 || true
+        step wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f
+        # wineboot returns while the first boot still goes on: it restarts the
+        # services, and the desktop it started knows nothing of the key. Killing
+        # the server here would cut that work off, and the first test would
+        # meet its remains. Instead the server ends by itself once the last
+        # program is gone: it stops the services, the desktop ends, the
+        # registry is saved.
+        wineserver -w </dev/null >>"$log" 2>&1 9>&- || true
         touch "$WINEPREFIX/.zyp-ready"
     ) 9>"$WINEPREFIX.lock"
 }

@@ -2,8 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cstdio>
+#include <mutex>
 #include <thread>
+#include <utility>
 
 namespace zyp::e2e {
 
@@ -49,7 +53,109 @@ std::string ReadWholeFile(const std::wstring& path) {
   return content;
 }
 
+// The programs and journals of the running test, for its failure message.
+class RunLog final : public ::testing::EmptyTestEventListener {
+ public:
+  static RunLog& Instance() {
+    // gtest owns its listeners and deletes them at exit.
+    static RunLog* const log = [] {
+      auto* created = new RunLog;
+      ::testing::UnitTest::GetInstance()->listeners().Append(created);
+      return created;
+    }();
+    return *log;
+  }
+
+  std::size_t AddProgram(std::string commandLine) {
+    const std::lock_guard lock(mutex_);
+    programs_.push_back({std::move(commandLine), "not waited for"});
+    return generation_ + programs_.size() - 1;
+  }
+  void SetOutcome(std::size_t record, std::string outcome) {
+    const std::lock_guard lock(mutex_);
+    if (record >= generation_ && record - generation_ < programs_.size())
+      programs_[record - generation_].outcome = std::move(outcome);
+  }
+  void AddJournal(const Journal* journal) {
+    const std::lock_guard lock(mutex_);
+    journals_.push_back(journal);
+  }
+  void RemoveJournal(const Journal* journal) {
+    const std::lock_guard lock(mutex_);
+    std::erase(journals_, journal);
+  }
+
+  std::string Report() {
+    const std::lock_guard lock(mutex_);
+    // The load tests run hundreds of programs: the last ones tell most.
+    constexpr std::size_t kShownPrograms = 20;
+    constexpr std::size_t kShownLines = 40;
+    constexpr std::size_t kShownLineLength = 400;
+    std::string report = "Programs this test ran (" + std::to_string(programs_.size()) + "):\n";
+    const std::size_t firstShown = programs_.size() > kShownPrograms ? programs_.size() - kShownPrograms : 0;
+    if (firstShown != 0) report += "  ... " + std::to_string(firstShown) + " earlier ones left out\n";
+    for (std::size_t i = firstShown; i < programs_.size(); ++i)
+      report +=
+          "  " + programs_[i].commandLine.substr(0, 2 * kShownLineLength) + "\n    -> " + programs_[i].outcome + "\n";
+    for (const Journal* journal : journals_) {
+      std::vector<std::string> lines;
+      const std::string text = journal->Text();
+      for (std::size_t start = 0; start < text.size();) {
+        const std::size_t end = std::min(text.find('\n', start), text.size());
+        lines.push_back(text.substr(start, std::min(end - start, kShownLineLength)));
+        start = end + 1;
+      }
+      report += "Journal " + journal->Path() + " (" + std::to_string(lines.size()) + " lines";
+      const std::size_t firstLine = lines.size() > kShownLines ? lines.size() - kShownLines : 0;
+      report += firstLine != 0 ? ", the last " + std::to_string(kShownLines) + "):\n" : "):\n";
+      for (std::size_t i = firstLine; i < lines.size(); ++i) report += "  " + lines[i] + "\n";
+    }
+    return report;
+  }
+
+ private:
+  struct Program {
+    std::string commandLine;
+    std::string outcome;
+  };
+
+  void OnTestStart(const ::testing::TestInfo&) override {
+    const std::lock_guard lock(mutex_);
+    // Programs of an earlier test that still report find no entry of this one.
+    generation_ += programs_.size() + 1;
+    programs_.clear();
+    reported_ = false;
+  }
+  void OnTestPartResult(const ::testing::TestPartResult& result) override {
+    if (!result.failed()) return;
+    {
+      const std::lock_guard lock(mutex_);
+      if (std::exchange(reported_, true)) return;
+    }
+    // At the first failure, while the test's journals are still there.
+    std::printf("%s", Report().c_str());
+    std::fflush(stdout);
+  }
+
+  std::mutex mutex_;
+  std::vector<Program> programs_;
+  std::size_t generation_ = 0;
+  std::vector<const Journal*> journals_;
+  bool reported_ = false;
+};
+
+// Registered before any test starts.
+[[maybe_unused]] RunLog& g_runLog = RunLog::Instance();
+
+std::string ExitCodeText(DWORD code) {
+  char hex[16];
+  std::snprintf(hex, sizeof hex, "0x%lX", static_cast<unsigned long>(code));
+  return std::to_string(code) + " (" + hex + ")";
+}
+
 }  // namespace
+
+std::string RunReport() { return RunLog::Instance().Report(); }
 
 std::wstring BinFolder() {
   wchar_t path[MAX_PATH + 1] = {};
@@ -73,6 +179,7 @@ ChildProcess::ChildProcess(const std::wstring& program, const std::wstring& argu
   }
   PROCESS_INFORMATION info{};
   started_ = std::chrono::steady_clock::now();
+  record_ = RunLog::Instance().AddProgram(Utf8(commandLine));
   const DWORD flags = CREATE_UNICODE_ENVIRONMENT | (job != nullptr ? CREATE_SUSPENDED : 0);
   if (::CreateProcessW(file.c_str(), commandLine.data(), nullptr, nullptr, FALSE, flags, environment.data(),
                        BinFolder().c_str(), &startup, &info)) {
@@ -86,6 +193,9 @@ ChildProcess::ChildProcess(const std::wstring& program, const std::wstring& argu
       return;
     }
     if (job != nullptr) ::ResumeThread(thread.Get());
+    RunLog::Instance().SetOutcome(record_, "process " + std::to_string(id_) + " started");
+  } else {
+    RunLog::Instance().SetOutcome(record_, "CreateProcessW failed with error " + std::to_string(::GetLastError()));
   }
 }
 
@@ -109,10 +219,15 @@ RunResult ChildProcess::Wait(Milliseconds timeout) {
       result.finished = true;
       result.elapsed = std::chrono::duration_cast<Milliseconds>(now - started_);
       ::GetExitCodeProcess(process_.Get(), &result.exitCode);
+      RunLog::Instance().SetOutcome(record_, "process " + std::to_string(id_) + " ended with exit code " +
+                                                 ExitCodeText(result.exitCode) + " after " +
+                                                 std::to_string(result.elapsed.count()) + " ms");
       return result;
     }
     if (now >= deadline) {
       result.elapsed = std::chrono::duration_cast<Milliseconds>(now - started_);
+      RunLog::Instance().SetOutcome(record_, "process " + std::to_string(id_) + " still running after " +
+                                                 std::to_string(result.elapsed.count()) + " ms");
       return result;
     }
   }
@@ -122,6 +237,9 @@ void ChildProcess::Kill() {
   if (!process_) return;
   ::TerminateProcess(process_.Get(), 0xDEAD);
   ::WaitForSingleObject(process_.Get(), 5000);
+  const auto elapsed = std::chrono::duration_cast<Milliseconds>(std::chrono::steady_clock::now() - started_);
+  RunLog::Instance().SetOutcome(record_, "process " + std::to_string(id_) + " ended by the test after " +
+                                             std::to_string(elapsed.count()) + " ms");
 }
 
 RunResult RunProgram(const std::wstring& program, const std::wstring& arguments, const Environment& extra,
@@ -146,9 +264,15 @@ Journal::Journal() {
   path_ = std::wstring(folder) + L"zyp-journal-" + std::to_wstring(::GetCurrentProcessId()) + L"-" +
           std::to_wstring(++counter) + L".jsonl";
   ::DeleteFileW(path_.c_str());
+  RunLog::Instance().AddJournal(this);
 }
 
-Journal::~Journal() { ::DeleteFileW(path_.c_str()); }
+Journal::~Journal() {
+  RunLog::Instance().RemoveJournal(this);
+  ::DeleteFileW(path_.c_str());
+}
+
+std::string Journal::Path() const { return Utf8(path_); }
 
 std::string Journal::Text() const { return ReadWholeFile(path_); }
 

@@ -71,11 +71,17 @@ class ChildProcess {
   win32::UniqueHandle process_;
   DWORD id_ = 0;
   std::chrono::steady_clock::time_point started_;
+  std::size_t record_ = 0;  // its entry in the run report
 };
 
 // Starts a program and waits for it; one that outlasts the time-out is ended.
 RunResult RunProgram(const std::wstring& program, const std::wstring& arguments, const Environment& extra = {},
                      Milliseconds timeout = 10s);
+
+// What the current test has run so far: each program's command line and how
+// it ended, and the last lines of every journal still open. A test that fails
+// prints it by itself at its first failure.
+std::string RunReport();
 
 // Polls until the condition holds; false when the time ran out first.
 bool WaitUntil(const std::function<bool()>& condition, Milliseconds timeout, Milliseconds interval = 10ms);
@@ -99,6 +105,8 @@ class Journal {
                                    const std::function<bool(const JsonValue&)>& filter = {}) const;
   // The raw content, for failure messages.
   std::string Text() const;
+  // Where it is, in UTF-8.
+  std::string Path() const;
 
  private:
   std::wstring path_;

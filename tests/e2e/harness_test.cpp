@@ -41,5 +41,35 @@ TEST(Harness, PassesArgumentsAndEnvironmentUnchanged) {
   EXPECT_EQ(starts[0]["args"].AsTexts(), (std::vector<std::u16string>{u"a bc", u"d\\e"}));
 }
 
+// What a failing test prints about its run: the command lines, how each
+// program ended, and the journal.
+TEST(Harness, ReportsProgramsOutcomesAndJournalLines) {
+  Journal journal;
+  const RunResult run = RunProgram(kLinkExplorerExe, L"\"x y\" z", {journal.Variable()});
+  ASSERT_TRUE(run.finished);
+  ChildProcess box(L"e2e_message_box.exe", L"");
+  ASSERT_TRUE(box.Started());
+  EXPECT_FALSE(box.Wait(0ms).finished);
+  const std::string whileRunning = RunReport();
+  box.Kill();
+  const std::string report = RunReport();
+
+  const std::string folder = Utf8(BinFolder());
+  const auto has = [](const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+  };
+  EXPECT_TRUE(has(report, "Programs this test ran (2)")) << report;
+  EXPECT_TRUE(has(report, "\"" + folder + "ZYPLinkExplorer.exe\" \"x y\" z\n    -> process ")) << report;
+  EXPECT_TRUE(has(report, "ended with exit code 0 (0x0) after ")) << report;
+  EXPECT_TRUE(has(whileRunning, "still running after ")) << whileRunning;
+  EXPECT_TRUE(has(report, "\"" + folder + "e2e_message_box.exe\"\n    -> process " + std::to_string(box.Id()) +
+                              " ended by the test"))
+      << report;
+  const std::string text = journal.Text();
+  ASSERT_FALSE(text.empty());
+  EXPECT_TRUE(has(report, "Journal " + journal.Path() + " (1 lines):\n  " + text.substr(0, text.find('\n')) + "\n"))
+      << report;
+}
+
 }  // namespace
 }  // namespace zyp::e2e

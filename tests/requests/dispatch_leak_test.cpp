@@ -19,7 +19,48 @@
 namespace zyp {
 namespace {
 
+constexpr wchar_t kVendorKey[] = L"SOFTWARE\\Tarvesk Software";
 constexpr wchar_t kKey[] = L"SOFTWARE\\Tarvesk Software\\Pelloran";
+
+bool KeyExists(const wchar_t* path) {
+  HKEY key = nullptr;
+  if (::RegOpenKeyExW(HKEY_CURRENT_USER, path, 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+  ::RegCloseKey(key);
+  return true;
+}
+
+// Takes away what the requests leave in the shared prefix, also when the
+// test stops early: the settings key (or the agent it stored), the cookie
+// file and the folders made for it.
+class Leftovers {
+ public:
+  Leftovers() : vendorExisted_(KeyExists(kVendorKey)), keyExisted_(KeyExists(kKey)) {}
+  ~Leftovers() {
+    if (!vendorExisted_) {
+      ::RegDeleteTreeW(HKEY_CURRENT_USER, kVendorKey);
+    } else if (!keyExisted_) {
+      ::RegDeleteTreeW(HKEY_CURRENT_USER, kKey);
+    } else {
+      ::RegDeleteKeyValueW(HKEY_CURRENT_USER, kKey, L"ZYPAgentLT");
+    }
+    if (cookieFolder_.empty()) return;
+    ::DeleteFileW((cookieFolder_ + L"\\example.com.dat").c_str());
+    // Only empty folders go: others' files stay.
+    for (std::wstring folder = cookieFolder_; folder.size() > folderRoot_.size();
+         folder.resize(folder.find_last_of(L'\\')))
+      if (!::RemoveDirectoryW(folder.c_str())) break;
+  }
+  void CookiesIn(const std::u16string& folder, const std::wstring& root) {
+    cookieFolder_.assign(folder.begin(), folder.end());
+    folderRoot_ = root;
+  }
+
+ private:
+  bool vendorExisted_;
+  bool keyExisted_;
+  std::wstring cookieFolder_;
+  std::wstring folderRoot_;
+};
 
 struct Usage {
   DWORD handles = 0;
@@ -54,6 +95,7 @@ void WriteFileBytes(const std::wstring& path, const std::string& bytes) {
 }
 
 TEST(DispatchLeaks, ThousandRequestsLeaveHandlesAndMemoryFlat) {
+  Leftovers leftovers;
   HKEY key = nullptr;
   ASSERT_EQ(::RegCreateKeyExW(HKEY_CURRENT_USER, kKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
             ERROR_SUCCESS);
@@ -64,6 +106,7 @@ TEST(DispatchLeaks, ThousandRequestsLeaveHandlesAndMemoryFlat) {
   win32::SystemRegistry registry;
   fakes::FakeQueuePipe pipe;
   cookies::CookieStore cookies(files, locale);
+  leftovers.CookiesIn(cookies.CookieFolder(), TempFolder());
   const std::wstring parameterFile = TempFolder() + L"zyp-leak-request.txt";
   const std::string request =
       "ZYP Parameter File\r\nhttp://www.leak-test.example.com/file.zip\r\n"
@@ -94,8 +137,6 @@ TEST(DispatchLeaks, ThousandRequestsLeaveHandlesAndMemoryFlat) {
   EXPECT_LT(after.privateBytes, before.privateBytes + 512 * 1024)
       << before.privateBytes << " -> " << after.privateBytes;
   EXPECT_EQ(::GetFileAttributesW(parameterFile.c_str()), INVALID_FILE_ATTRIBUTES);  // deleted after use
-
-  ::RegDeleteKeyW(HKEY_CURRENT_USER, kKey);
 }
 
 }  // namespace
