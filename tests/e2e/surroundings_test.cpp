@@ -100,9 +100,10 @@ TEST_F(Surroundings, ParameterFileHeldForAMomentIsReadAndOneHeldForGoodShowsTheB
   ASSERT_TRUE(journal_.WaitFor("message", 5s));
 
   RequestFile good(L"held-good.txt", std::vector<std::wstring>{L"ZYP Parameter File", L"http://held.example.com/b"});
-  holder.Reset(::CreateFileW(good.Path().c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                             FILE_ATTRIBUTE_NORMAL, nullptr));
-  ASSERT_TRUE(holder);
+  // Declared after the file, so it lets go before the file is taken away.
+  const win32::UniqueHandle goodHolder(::CreateFileW(good.Path().c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  ASSERT_TRUE(goodHolder);
   ChildProcess second(kProgramExe, Quoted(good.Path()), {journal_.Variable()});
   const auto started = std::chrono::steady_clock::now();
   const auto dialog = WaitForDialog(second.Id(), 15s);
