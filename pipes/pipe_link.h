@@ -1,7 +1,8 @@
 #pragma once
 // What a pipe client shares with its worker thread: the write queue, the kill
-// event, the notice on its way and the gate of the worker's flushes. Both own it, so a worker that has to be
-// left running when its client goes never touches freed memory.
+// event, the notice on its way and the gate of the worker's flushes. Both own
+// it, so a worker that has to be left running when its client goes never
+// touches freed memory.
 #include <windows.h>
 
 #include "pipes/flush_gate.h"
