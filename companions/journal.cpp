@@ -118,18 +118,28 @@ std::string JournalEntry::Line() const { return line_ + "}\n"; }
 Journal::Journal() {
   const std::u16string path = EnvironmentText(u"ZYP_JOURNAL");
   if (path.empty()) return;
-  // Append-only access makes every write land at the end of the file, even
-  // while other processes append to it too.
   file_.Reset(::CreateFileW(win32::Wide(path), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                             nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file_) return;
+  // Append-only access puts every write at the end on Windows, but Wine finds
+  // the end and writes there in two steps, so two processes appending at once
+  // can overwrite each other's line. Every writer of this journal takes the
+  // same named mutex around its write.
+  std::wstring name = L"ZYPJournal-" + win32::ToWide(path);
+  for (wchar_t& c : name)
+    if (c == L'\\') c = L'/';
+  writers_.Reset(::CreateMutexW(nullptr, FALSE, name.c_str()));
 }
 
 void Journal::Write(const JournalEntry& entry) {
   if (!file_) return;
   const std::string line = entry.Line();
-  const std::lock_guard lock(mutex_);
+  // A writer that died holding the mutex leaves it abandoned, which still
+  // hands it over; one that hangs is not waited for beyond a few seconds.
+  const bool held = writers_ && ::WaitForSingleObject(writers_.Get(), kWriterWaitMs) != WAIT_TIMEOUT;
   DWORD written = 0;
   ::WriteFile(file_.Get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+  if (held) ::ReleaseMutex(writers_.Get());
 }
 
 }  // namespace zyp::companions

@@ -5,7 +5,6 @@
 #include <windows.h>
 
 #include <cstdint>
-#include <mutex>
 #include <span>
 #include <string>
 #include <string_view>
@@ -43,12 +42,15 @@ class Journal {
   // nowhere.
   Journal();
 
-  // One WriteFile per line, so lines of several writers never interleave.
+  // One WriteFile per line, under the mutex that every writer of the same
+  // journal shares, so lines of several threads and processes never mix.
   void Write(const JournalEntry& entry);
 
  private:
-  std::mutex mutex_;
+  static constexpr DWORD kWriterWaitMs = 5000;
+
   win32::UniqueHandle file_;
+  win32::UniqueHandle writers_;
 };
 
 // The name this process is journaled under: its file name without folder and

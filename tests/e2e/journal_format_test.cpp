@@ -2,7 +2,12 @@
 // gets back code unit for code unit.
 #include <gtest/gtest.h>
 
+#include <memory>
+#include <thread>
+#include <vector>
+
 #include "companions/journal.h"
+#include "tests/e2e/harness.h"
 #include "tests/e2e/json_lines.h"
 
 namespace zyp::e2e {
@@ -45,6 +50,29 @@ TEST(JournalFormat, BytesAreWrittenAsHex) {
   const auto value = ParseJson(entry.Line());
   ASSERT_TRUE(value.has_value());
   EXPECT_EQ((*value)["bytes_hex"].AsText(), u"000f107f80ff");
+}
+
+// Writers with handles of their own (as the companions' processes have)
+// append to one journal at once: every line arrives whole. Wine's append is
+// no single step, so the writers must take turns.
+TEST(JournalFormat, WritersAppendingAtOnceKeepEveryLineWhole) {
+  constexpr int kWriters = 4;
+  constexpr int kLines = 500;
+  Journal journal;  // the file, and its removal afterwards
+  const auto [variable, path] = journal.Variable();
+  ASSERT_TRUE(::SetEnvironmentVariableW(variable.c_str(), path.c_str()));
+  std::vector<std::unique_ptr<companions::Journal>> writers;
+  for (int i = 0; i < kWriters; ++i) writers.push_back(std::make_unique<companions::Journal>());
+  ::SetEnvironmentVariableW(variable.c_str(), nullptr);
+  const std::u16string filler(300, u'x');
+  std::vector<std::thread> threads;
+  for (auto& writer : writers)
+    threads.emplace_back([&writer, &filler] {
+      for (int line = 0; line < kLines; ++line) writer->Write(companions::JournalEntry("sample").Text("text", filler));
+    });
+  for (std::thread& thread : threads) thread.join();
+  // Entries() fails the test on any line that is not JSON.
+  EXPECT_EQ(journal.Events("sample").size(), static_cast<std::size_t>(kWriters * kLines));
 }
 
 TEST(JournalFormat, ReaderKeepsPartialLastLineForLater) {
