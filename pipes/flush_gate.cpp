@@ -1,24 +1,11 @@
 #include "pipes/flush_gate.h"
 
+#include "platform/win32/scoped_handle.h"
+
 namespace zyp::pipes {
 
-namespace {
-
-class GateLock {
- public:
-  explicit GateLock(SRWLOCK& lock) : lock_(lock) { ::AcquireSRWLockExclusive(&lock_); }
-  ~GateLock() { ::ReleaseSRWLockExclusive(&lock_); }
-  GateLock(const GateLock&) = delete;
-  GateLock& operator=(const GateLock&) = delete;
-
- private:
-  SRWLOCK& lock_;
-};
-
-}  // namespace
-
 void FlushGate::Open() {
-  GateLock lock(lock_);
+  win32::SrwExclusiveLock lock(lock_);
   stopped_ = false;
   cancelled_ = false;
   flushing_ = nullptr;
@@ -26,18 +13,18 @@ void FlushGate::Open() {
 
 bool FlushGate::Flush(HANDLE pipe) {
   {
-    GateLock lock(lock_);
+    win32::SrwExclusiveLock lock(lock_);
     if (stopped_) return false;
     flushing_ = pipe;
   }
   const BOOL flushed = ::FlushFileBuffers(pipe);
-  GateLock lock(lock_);
+  win32::SrwExclusiveLock lock(lock_);
   flushing_ = nullptr;
   return flushed != FALSE && !cancelled_;
 }
 
 bool FlushGate::Stop() {
-  GateLock lock(lock_);
+  win32::SrwExclusiveLock lock(lock_);
   stopped_ = true;
   if (flushing_ == nullptr) return true;
   // No call cancels a flush alone: this ends the pending read as well.
@@ -47,7 +34,7 @@ bool FlushGate::Stop() {
 }
 
 bool FlushGate::Cancelled() {
-  GateLock lock(lock_);
+  win32::SrwExclusiveLock lock(lock_);
   return cancelled_;
 }
 

@@ -101,4 +101,16 @@ class CriticalSectionLock {
   CriticalSection& section_;
 };
 
+// Holds a slim reader/writer lock exclusively while it lives.
+class SrwExclusiveLock {
+ public:
+  explicit SrwExclusiveLock(SRWLOCK& lock) : lock_(lock) { ::AcquireSRWLockExclusive(&lock_); }
+  ~SrwExclusiveLock() { ::ReleaseSRWLockExclusive(&lock_); }
+  SrwExclusiveLock(const SrwExclusiveLock&) = delete;
+  SrwExclusiveLock& operator=(const SrwExclusiveLock&) = delete;
+
+ private:
+  SRWLOCK& lock_;
+};
+
 }  // namespace zyp::win32
