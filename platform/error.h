@@ -17,14 +17,18 @@ class Error : public std::exception {
   std::u16string message_;
 };
 
-// A failed system call, with the platform's error code and its system message.
+// A failed system call, with the platform's error code, its system message
+// and, where known, the name of the call (for traces; never shown).
 class PlatformError : public Error {
  public:
-  PlatformError(std::uint32_t code, std::u16string message) : Error(std::move(message)), code_(code) {}
+  PlatformError(std::uint32_t code, std::u16string message, const char* call = "")
+      : Error(std::move(message)), code_(code), call_(call) {}
   std::uint32_t Code() const noexcept { return code_; }
+  const char* Call() const noexcept { return call_; }
 
  private:
   std::uint32_t code_;
+  const char* call_;
 };
 
 // Ends the current action silently: the error box never shows it.
