@@ -22,7 +22,9 @@ zyp_wine_server() {
         flock 8
         # The server and the services outlive this call: they must not keep
         # the lock's descriptor open.
-        if wineserver -p"${ZYP_WINESERVER_PERSIST-30}" </dev/null >/dev/null 2>&1 8>&-; then
+        # What the server says goes to a log beside the prefix: it kills a
+        # client it finds at fault with exit code 1, and says why only there.
+        if wineserver -p"${ZYP_WINESERVER_PERSIST-30}" </dev/null >>"$WINEPREFIX.server.log" 2>&1 8>&-; then
             /usr/lib/wine/wine64 cmd.exe /c exit </dev/null >/dev/null 2>&1 8>&- || true
         fi
     ) 8>"$WINEPREFIX.server.lock"
