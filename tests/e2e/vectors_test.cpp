@@ -9,6 +9,8 @@
 #include <fstream>
 #include <map>
 #include <memory>
+#include <optional>
+#include <set>
 #include <sstream>
 
 #include "tests/e2e/harness.h"
@@ -177,9 +179,14 @@ class VectorsTest : public ::testing::Test {
   std::unique_ptr<StandInManager> manager_;
   std::u16string managerState_;
   std::map<std::wstring, std::string> savedCookies_;
-  // Every process whose start is accounted for: the test's stand-ins and the
-  // companions the vectors expected.
-  std::vector<std::int64_t> knownStarts_;
+  // The first "start" entry, from the given one on, of a process of that
+  // name whose start nobody accounted for yet; the entry's place when found.
+  std::optional<std::size_t> NewStart(const Journal& journal, const std::u16string& process) const;
+
+  // Every start that is accounted for (the test's stand-ins and the
+  // companions the vectors expected), as its journal and entry: the system
+  // gives a new process the id of one that ended, so ids cannot tell them.
+  std::set<std::pair<const Journal*, std::size_t>> knownStarts_;
   struct RunMark {
     std::string label;
     const Journal* journal;
@@ -201,8 +208,20 @@ void VectorsTest::UseManager(const std::u16string& state) {
     return;
   }
   manager_ = std::make_unique<StandInManager>(*journals_.back(), *knobs);
-  knownStarts_.push_back(manager_->Id());
   ASSERT_TRUE(manager_->WaitReady()) << journals_.back()->Text();
+  const std::optional<std::size_t> start = NewStart(*journals_.back(), u"ZYPQueueManager");
+  ASSERT_TRUE(start.has_value()) << "the stand-in never journaled its start\n" << journals_.back()->Text();
+  knownStarts_.emplace(journals_.back().get(), *start);
+}
+
+std::optional<std::size_t> VectorsTest::NewStart(const Journal& journal, const std::u16string& process) const {
+  const std::vector<JsonValue> entries = journal.Entries();
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    if (entries[i]["event"].AsText() == u"start" && entries[i]["process"].AsText() == process &&
+        !knownStarts_.contains({&journal, i}))
+      return i;
+  }
+  return std::nullopt;
 }
 
 void VectorsTest::Replay(const Vector& vector) {
@@ -267,19 +286,24 @@ void VectorsTest::Replay(const Vector& vector) {
   if (!started.IsNull()) {
     const std::u16string process = ProcessName(started["program"].AsText());
     // Earlier runs may have started the same program with the same words.
-    const auto entry = journal.WaitFor("start", 10s, [&](const JsonValue& e) {
-      return e["process"].AsText() == process && std::ranges::count(knownStarts_, e["pid"].AsInt()) == 0;
-    });
-    ASSERT_TRUE(entry.has_value()) << ToText(process) << " was not started";
-    const std::int64_t pid = (*entry)["pid"].AsInt();
-    knownStarts_.push_back(pid);
-    EXPECT_EQ((*entry)["args"].AsTexts(), started["arguments"].AsTexts());
+    std::optional<std::size_t> start;
+    ASSERT_TRUE(WaitUntil([&] { return (start = NewStart(journal, process)).has_value(); }, 10s))
+        << ToText(process) << " was not started";
+    knownStarts_.emplace(&journal, *start);
+    const JsonValue entry = journal.Entries()[*start];
+    const std::int64_t pid = entry["pid"].AsInt();
+    EXPECT_EQ(entry["args"].AsTexts(), started["arguments"].AsTexts());
     // A queue manager the program started is closed before the next run,
     // once its window is there to be closed.
     if (process == u"ZYPQueueManager") {
-      EXPECT_TRUE(journal.WaitFor("ready", 10s, [pid](const JsonValue& e) { return e["pid"].AsInt() == pid; }))
-          << "the started queue manager never became ready\n"
-          << journal.Text();
+      const auto readyAfterStart = [&] {
+        const std::vector<JsonValue> entries = journal.Entries();
+        for (std::size_t i = *start + 1; i < entries.size(); ++i)
+          if (entries[i]["event"].AsText() == u"ready" && entries[i]["pid"].AsInt() == pid) return true;
+        return false;
+      };
+      EXPECT_TRUE(WaitUntil(readyAfterStart, 10s)) << "the started queue manager never became ready\n"
+                                                   << journal.Text();
       EXPECT_TRUE(CloseRunningManagers());
     }
   }
@@ -322,7 +346,7 @@ void VectorsTest::ExpectNoStrayStarts() const {
     const std::vector<JsonValue> entries = journal->Entries();
     for (std::size_t i = 0; i < entries.size(); ++i) {
       const JsonValue& e = entries[i];
-      if (e["event"].AsText() != u"start" || std::ranges::count(knownStarts_, e["pid"].AsInt()) != 0) continue;
+      if (e["event"].AsText() != u"start" || knownStarts_.contains({journal.get(), i})) continue;
       std::string label = "before the first run";
       for (const RunMark& run : runs_)
         if (run.journal == journal.get() && run.from <= i) label = run.label;
