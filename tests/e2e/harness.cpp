@@ -311,7 +311,7 @@ std::optional<JsonValue> Journal::WaitFor(std::string_view event, Milliseconds t
 }
 
 StandInManager::StandInManager(const Journal& journal, const Environment& knobs, const std::wstring& arguments)
-    : journal_(journal), process_(kManagerExe, arguments, [&] {
+    : journal_(journal), firstEntry_(journal.Entries().size()), process_(kManagerExe, arguments, [&] {
         Environment environment = knobs;
         environment.push_back(journal.Variable());
         return environment;
@@ -321,8 +321,13 @@ StandInManager::~StandInManager() { Stop(); }
 
 bool StandInManager::WaitReady(Milliseconds timeout) {
   const DWORD pid = process_.Id();
-  return process_.Started() &&
-         journal_.WaitFor("ready", timeout, [pid](const JsonValue& entry) { return entry["pid"].AsInt() == pid; });
+  const auto ready = [&] {
+    const std::vector<JsonValue> entries = journal_.Entries();
+    for (std::size_t i = firstEntry_; i < entries.size(); ++i)
+      if (entries[i]["event"].AsText() == u"ready" && entries[i]["pid"].AsInt() == pid) return true;
+    return false;
+  };
+  return process_.Started() && WaitUntil(ready, timeout);
 }
 
 void StandInManager::Stop() {

@@ -127,6 +127,9 @@ class StandInManager {
 
  private:
   const Journal& journal_;
+  // Entries written before this stand-in started: none of them is its own,
+  // even when they carry its process id (the system reuses ids).
+  std::size_t firstEntry_;
   ChildProcess process_;
 };
 
