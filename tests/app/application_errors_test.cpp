@@ -13,7 +13,7 @@
 #include "cookies/cookie_store.h"
 #include "intake/trace.h"
 #include "pipes/pipe_module.h"
-#include "tests/app/fake_notification_area.h"
+#include "tests/fakes/fake_notification_area.h"
 #include "tests/e2e/harness.h"
 #include "tests/fakes/fake_files.h"
 #include "tests/fakes/fake_locale.h"

@@ -12,7 +12,7 @@
 #include "platform/win32/message_window.h"
 #include "platform/win32/system_notification_area.h"
 #include "platform/win32/wide_text.h"
-#include "tests/app/fake_notification_area.h"
+#include "tests/fakes/fake_notification_area.h"
 
 namespace zyp::app {
 namespace {

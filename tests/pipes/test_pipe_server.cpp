@@ -249,15 +249,4 @@ void TestPipeServer::Disconnect(std::size_t index) {
   ::DisconnectNamedPipe(connection->pipe.Get());
 }
 
-std::size_t CountFiles(const std::wstring& folder, const wchar_t* pattern) {
-  WIN32_FIND_DATAW data;
-  HANDLE find = ::FindFirstFileW((folder + pattern).c_str(), &data);
-  if (find == INVALID_HANDLE_VALUE) return 0;
-  std::size_t count = 0;
-  do ++count;
-  while (::FindNextFileW(find, &data));
-  ::FindClose(find);
-  return count;
-}
-
 }  // namespace zyp::pipes::testing

@@ -15,10 +15,11 @@
 #include <vector>
 
 #include "platform/win32/scoped_handle.h"
+#include "tests/support/pattern_bytes.h"
 
 namespace zyp::pipes::testing {
 
-using Bytes = std::vector<std::uint8_t>;
+using zyp::testing::Bytes;
 
 struct ServerOptions {
   // False: connections are accepted but not read until StartReading.
@@ -94,9 +95,5 @@ class TestPipeServer {
   std::thread acceptor_;
   std::thread sender_;
 };
-
-// A file name pattern count in a folder, for the temporary files of
-// multi-packet messages.
-std::size_t CountFiles(const std::wstring& folder, const wchar_t* pattern);
 
 }  // namespace zyp::pipes::testing
