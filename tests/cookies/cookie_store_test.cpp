@@ -48,6 +48,7 @@ TEST_F(CookieStoreTest, StartUpGoesOnSilentlyWhenTheFolderCannotBeCreated) {
 TEST_F(CookieStoreTest, WithoutATemporaryDirectoryNothingIsEverWritten) {
   // No temporary directory, or one of 1023 characters, too long for its buffer.
   for (const std::u16string& temp : {std::u16string(), u"C:\\" + std::u16string(1019, u'x') + u"\\"}) {
+    SCOPED_TRACE(temp.empty() ? "no temporary folder" : "a temporary folder too long for a cookie path");
     files.tempPath = temp;
     files.log.clear();
     CookieStore store(files, locale);

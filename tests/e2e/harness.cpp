@@ -248,20 +248,9 @@ RunResult RunProgram(const std::wstring& program, const std::wstring& arguments,
   return child.Wait(timeout);  // one that did not finish is ended with the child
 }
 
-bool WaitUntil(const std::function<bool()>& condition, Milliseconds timeout, Milliseconds interval) {
-  const auto deadline = std::chrono::steady_clock::now() + timeout;
-  for (;;) {
-    if (condition()) return true;
-    if (std::chrono::steady_clock::now() >= deadline) return false;
-    std::this_thread::sleep_for(interval);
-  }
-}
-
 Journal::Journal() {
   static std::atomic<unsigned> counter{0};
-  wchar_t folder[MAX_PATH + 1] = {};
-  ::GetTempPathW(MAX_PATH, folder);
-  path_ = std::wstring(folder) + L"zyp-journal-" + std::to_wstring(::GetCurrentProcessId()) + L"-" +
+  path_ = TempFolder() + L"zyp-journal-" + std::to_wstring(::GetCurrentProcessId()) + L"-" +
           std::to_wstring(++counter) + L".jsonl";
   ::DeleteFileW(path_.c_str());
   RunLog::Instance().AddJournal(this);
@@ -479,12 +468,6 @@ bool RawPipeClient::Flush() {
   return false;
 }
 
-std::wstring TempFolder() {
-  wchar_t folder[MAX_PATH + 1] = {};
-  ::GetTempPathW(MAX_PATH, folder);
-  return folder;
-}
-
 bool FileExists(const std::wstring& path) {
   const DWORD attributes = ::GetFileAttributesW(path.c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
@@ -522,16 +505,19 @@ std::string RequestFileBytes(const std::vector<std::wstring>& lines, FileEncodin
 
 }  // namespace
 
-std::u16string HexBytes(std::string_view bytes) {
+std::u16string HexBytes(std::span<const std::uint8_t> bytes) {
   static constexpr char16_t kDigits[] = u"0123456789abcdef";
   std::u16string hex;
   hex.reserve(bytes.size() * 2);
-  for (const char c : bytes) {
-    const auto byte = static_cast<unsigned char>(c);
+  for (const std::uint8_t byte : bytes) {
     hex.push_back(kDigits[byte >> 4]);
     hex.push_back(kDigits[byte & 0xF]);
   }
   return hex;
+}
+
+std::u16string HexBytes(std::string_view bytes) {
+  return HexBytes(std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()));
 }
 
 std::string FileBytes(const std::wstring& path) { return ReadWholeFile(path); }
@@ -539,19 +525,7 @@ std::string FileBytes(const std::wstring& path) { return ReadWholeFile(path); }
 std::wstring CookieFolder() { return TempFolder() + L"ZYP\\cookies\\"; }
 
 RequestFile::RequestFile(std::wstring_view name, const std::vector<std::wstring>& lines, FileEncoding encoding)
-    : RequestFile(name, RequestFileBytes(lines, encoding)) {}
-
-RequestFile::RequestFile(std::wstring_view name, std::string_view bytes)
-    : path_(TempFolder() + L"zyp-e2e-" + std::to_wstring(::GetCurrentProcessId()) + L"-" + std::wstring(name)) {
-  const win32::UniqueHandle file(
-      ::CreateFileW(path_.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-  DWORD written = 0;
-  EXPECT_TRUE(file && ::WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
-              written == bytes.size())
-      << "cannot write " << std::string(path_.begin(), path_.end());
-}
-
-RequestFile::~RequestFile() { ::DeleteFileW(path_.c_str()); }
+    : ScratchFile(name, RequestFileBytes(lines, encoding)) {}
 
 namespace {
 

@@ -11,23 +11,7 @@
 namespace zyp::e2e {
 namespace {
 
-std::u16string Hex(std::span<const std::uint8_t> bytes) {
-  static constexpr char16_t kDigits[] = u"0123456789abcdef";
-  std::u16string hex;
-  for (const std::uint8_t byte : bytes) {
-    hex.push_back(kDigits[byte >> 4]);
-    hex.push_back(kDigits[byte & 0xF]);
-  }
-  return hex;
-}
-
-class StandInManagerTest : public ::testing::Test {
- protected:
-  void SetUp() override { ASSERT_TRUE(CloseRunningManagers()) << "a queue manager from elsewhere is running"; }
-  void TearDown() override { CloseRunningManagers(); }
-
-  Journal journal_;
-};
+class StandInManagerTest : public ManagerFreeTest {};
 
 TEST_F(StandInManagerTest, ReassemblesFramedMessagesByteForByte) {
   StandInManager manager(journal_, {{L"ZYP_QM_IDLE_MS", L"60000"}});
@@ -65,7 +49,7 @@ TEST_F(StandInManagerTest, ReassemblesFramedMessagesByteForByte) {
   EXPECT_EQ(messages[1]["kind"].AsText(), u"ADDURL");
   EXPECT_EQ(messages[1]["size"].AsInt(), 100000);
   EXPECT_EQ(messages[1]["packets"].AsInt(), 4);
-  EXPECT_TRUE(messages[1]["bytes_hex"].AsText() == Hex(large)) << "the large message arrived changed";
+  EXPECT_TRUE(messages[1]["bytes_hex"].AsText() == HexBytes(large)) << "the large message arrived changed";
 }
 
 TEST_F(StandInManagerTest, SecondCopyHandsItsCommandLineToTheRunningOne) {

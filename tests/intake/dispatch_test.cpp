@@ -26,7 +26,10 @@ TEST(ClassifyFirstArgument, TestsControlWordsThenTheListPrefix) {
       {u"zypqueue", RequestKind::Address},  {u" zypqueue=a", RequestKind::Address},
       {u"\u017ftop", RequestKind::Address},  // only ASCII letters fold
   };
-  for (const auto& c : cases) EXPECT_EQ(ClassifyFirstArgument(c.argument), c.kind);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(c.argument));
+    EXPECT_EQ(ClassifyFirstArgument(c.argument), c.kind);
+  }
 }
 
 class DispatchTest : public ::testing::Test {
@@ -50,6 +53,7 @@ TEST_F(DispatchTest, ControlWordWithManagerRunningPostsProgressWithoutPause) {
     std::intptr_t lParam;
   } const cases[] = {{u"START", 1}, {u"stop", 0}, {u"Stop", 0}, {u"sTaRt", 1}};
   for (const auto& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(c.word));
     desktop = FakeDesktop{};
     ManagerRunning();
     EXPECT_EQ(Run(c.word), Delivery::Delivered);
@@ -155,6 +159,7 @@ TEST_F(DispatchTest, AddressRequestGoesOverThePipe) {
       {u"a\"\"b \"linktext=say \"", "ADDURL:ab[<{(say)}>]"},
   };
   for (const auto& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(c.arguments));
     fake.pipe.writes.clear();
     EXPECT_EQ(Run(c.arguments), Delivery::Queued);
     EXPECT_EQ(Writes(), std::vector<std::string>{c.message});
@@ -211,6 +216,7 @@ TEST_F(DispatchTest, LinkExplorerTakesTheQuotedAddressWithoutPause) {
   };
   ManagerRunning();
   for (const auto& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(c.arguments));
     desktop = FakeDesktop{};
     ManagerRunning();
     Run(c.arguments);

@@ -15,6 +15,7 @@
 #include "platform/win32/system_registry.h"
 #include "tests/fakes/fake_desktop.h"
 #include "tests/fakes/fake_queue_pipe.h"
+#include "tests/support/scratch_files.h"
 
 namespace zyp {
 namespace {
@@ -80,12 +81,6 @@ Usage CurrentUsage() {
   return usage;
 }
 
-std::wstring TempFolder() {
-  wchar_t path[MAX_PATH + 1] = {};
-  ::GetTempPathW(MAX_PATH, path);
-  return path;
-}
-
 void WriteFileBytes(const std::wstring& path, const std::string& bytes) {
   HANDLE file = ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   ASSERT_NE(file, INVALID_HANDLE_VALUE);
@@ -106,8 +101,8 @@ TEST(DispatchLeaks, ThousandRequestsLeaveHandlesAndMemoryFlat) {
   win32::SystemRegistry registry;
   fakes::FakeQueuePipe pipe;
   cookies::CookieStore cookies(files, locale);
-  leftovers.CookiesIn(cookies.CookieFolder(), TempFolder());
-  const std::wstring parameterFile = TempFolder() + L"zyp-leak-request.txt";
+  leftovers.CookiesIn(cookies.CookieFolder(), testing::TempFolder());
+  const std::wstring parameterFile = testing::TempFolder() + L"zyp-leak-request.txt";
   const std::string request =
       "ZYP Parameter File\r\nhttp://www.leak-test.example.com/file.zip\r\n"
       "cookielist=session=abc; theme=dark; SESSION=def\r\ncookies=LT\r\nagent=Leak/1.0\r\n"
