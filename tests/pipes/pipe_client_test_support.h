@@ -10,17 +10,20 @@
 #include "pipes/pipe_client.h"
 #include "pipes/pipe_module.h"
 #include "pipes/thread_sync.h"
-#include "tests/pipes/test_pipe_server.h"
 #include "tests/support/pattern_bytes.h"
 #include "tests/support/scratch_files.h"
+#include "tests/support/test_pipe_server.h"
 #include "tests/support/wait.h"
 
 namespace zyp::pipes::testing {
 
 using namespace std::chrono_literals;
 
+using zyp::testing::Bytes;
 using zyp::testing::CountFiles;
 using zyp::testing::Pattern;
+using zyp::testing::ServerOptions;
+using zyp::testing::TestPipeServer;
 
 inline Bytes ReadAll(TStream& stream) {
   Bytes bytes(static_cast<std::size_t>(stream.Size() - stream.Position()));
