@@ -18,6 +18,7 @@
 #include "platform/win32/scoped_handle.h"
 #include "tests/e2e/json_lines.h"
 #include "tests/support/scratch_files.h"
+#include "tests/support/settings_key_snapshot.h"
 #include "tests/support/wait.h"
 
 namespace zyp::e2e {
@@ -217,39 +218,7 @@ class RequestFile : public zyp::testing::ScratchFile {
   using ScratchFile::ScratchFile;
 };
 
-// The browser settings key of the current user (with its vendor key above
-// it) as it was when the snapshot was taken, put back when it goes: a test
-// may create, fill or remove the key meanwhile.
-class SettingsKeySnapshot {
- public:
-  SettingsKeySnapshot();
-  ~SettingsKeySnapshot();
-  SettingsKeySnapshot(const SettingsKeySnapshot&) = delete;
-  SettingsKeySnapshot& operator=(const SettingsKeySnapshot&) = delete;
-
-  static bool KeyExists();
-  static void RemoveKey();
-  // Creates the key (and its vendor key) when it is missing, with no values.
-  static void CreateKey();
-  // The names of the key's values; none when the key is missing.
-  static std::vector<std::wstring> ValueNames();
-  // Creates the key when it is missing and stores the value.
-  static void SetValue(const std::wstring& name, DWORD type, std::span<const std::uint8_t> data);
-  static void SetText(const std::wstring& name, const std::wstring& text);
-  // A REG_SZ value, or nothing when it is missing or of another type.
-  static std::optional<std::wstring> Text(const std::wstring& name);
-  static bool ValueExists(const std::wstring& name);
-
- private:
-  struct Value {
-    std::wstring name;
-    DWORD type = REG_NONE;
-    std::vector<std::uint8_t> data;
-  };
-  bool vendorExisted_ = false;
-  bool keyExisted_ = false;
-  std::vector<Value> values_;
-};
+using zyp::testing::SettingsKeySnapshot;
 
 inline constexpr wchar_t kProgramExe[] = L"ZYPQueueAddURL.exe";
 inline constexpr wchar_t kManagerExe[] = L"ZYPQueueManager.exe";

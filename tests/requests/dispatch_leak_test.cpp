@@ -16,34 +16,16 @@
 #include "tests/fakes/fake_desktop.h"
 #include "tests/fakes/fake_queue_pipe.h"
 #include "tests/support/scratch_files.h"
+#include "tests/support/settings_key_snapshot.h"
 
 namespace zyp {
 namespace {
 
-constexpr wchar_t kVendorKey[] = L"SOFTWARE\\Tarvesk Software";
-constexpr wchar_t kKey[] = L"SOFTWARE\\Tarvesk Software\\Pelloran";
-
-bool KeyExists(const wchar_t* path) {
-  HKEY key = nullptr;
-  if (::RegOpenKeyExW(HKEY_CURRENT_USER, path, 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
-  ::RegCloseKey(key);
-  return true;
-}
-
-// Takes away what the requests leave in the shared prefix, also when the
-// test stops early: the settings key (or the agent it stored), the cookie
-// file and the folders made for it.
-class Leftovers {
+// Takes away the cookie file that the requests leave in the shared prefix,
+// and the folders made for it, also when the test stops early.
+class CookieLeftovers {
  public:
-  Leftovers() : vendorExisted_(KeyExists(kVendorKey)), keyExisted_(KeyExists(kKey)) {}
-  ~Leftovers() {
-    if (!vendorExisted_) {
-      ::RegDeleteTreeW(HKEY_CURRENT_USER, kVendorKey);
-    } else if (!keyExisted_) {
-      ::RegDeleteTreeW(HKEY_CURRENT_USER, kKey);
-    } else {
-      ::RegDeleteKeyValueW(HKEY_CURRENT_USER, kKey, L"ZYPAgentLT");
-    }
+  ~CookieLeftovers() {
     if (cookieFolder_.empty()) return;
     ::DeleteFileW((cookieFolder_ + L"\\example.com.dat").c_str());
     // Only empty folders go: others' files stay.
@@ -57,8 +39,6 @@ class Leftovers {
   }
 
  private:
-  bool vendorExisted_;
-  bool keyExisted_;
   std::wstring cookieFolder_;
   std::wstring folderRoot_;
 };
@@ -90,11 +70,10 @@ void WriteFileBytes(const std::wstring& path, const std::string& bytes) {
 }
 
 TEST(DispatchLeaks, ThousandRequestsLeaveHandlesAndMemoryFlat) {
-  Leftovers leftovers;
-  HKEY key = nullptr;
-  ASSERT_EQ(::RegCreateKeyExW(HKEY_CURRENT_USER, kKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
-            ERROR_SUCCESS);
-  ::RegCloseKey(key);
+  // The settings key (and the agent the requests store in it) is put back.
+  const testing::SettingsKeySnapshot settings;
+  testing::SettingsKeySnapshot::CreateKey();
+  CookieLeftovers leftovers;
 
   win32::SystemFiles files;
   win32::SystemLocale locale;
