@@ -21,9 +21,9 @@ bool KeyExistsAt(const wchar_t* path) {
 }  // namespace
 
 SettingsKeySnapshot::SettingsKeySnapshot()
-    : vendorExisted_(KeyExistsAt(kVendorKey)), keyExisted_(KeyExistsAt(kSettingsKey)) {
+    : vendor_existed_(KeyExistsAt(kVendorKey)), key_existed_(KeyExistsAt(kSettingsKey)) {
   HKEY key = nullptr;
-  if (!keyExisted_ || ::RegOpenKeyExW(HKEY_CURRENT_USER, kSettingsKey, 0, KEY_READ, &key) != ERROR_SUCCESS) return;
+  if (!key_existed_ || ::RegOpenKeyExW(HKEY_CURRENT_USER, kSettingsKey, 0, KEY_READ, &key) != ERROR_SUCCESS) return;
   const win32::UniqueHkey owned(key);
   for (DWORD index = 0;; ++index) {
     wchar_t name[16384];
@@ -42,12 +42,12 @@ SettingsKeySnapshot::SettingsKeySnapshot()
 }
 
 SettingsKeySnapshot::~SettingsKeySnapshot() {
-  if (!vendorExisted_) {
+  if (!vendor_existed_) {
     ::RegDeleteTreeW(HKEY_CURRENT_USER, kVendorKey);
     return;
   }
   RemoveKey();
-  if (!keyExisted_) return;
+  if (!key_existed_) return;
   HKEY key = nullptr;
   if (::RegCreateKeyExW(HKEY_CURRENT_USER, kSettingsKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) !=
       ERROR_SUCCESS)

@@ -40,8 +40,8 @@ class SettingsKeySnapshot {
     DWORD type = REG_NONE;
     std::vector<std::uint8_t> data;
   };
-  bool vendorExisted_ = false;
-  bool keyExisted_ = false;
+  bool vendor_existed_ = false;
+  bool key_existed_ = false;
   std::vector<Value> values_;
 };
 

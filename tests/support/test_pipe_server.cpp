@@ -98,7 +98,7 @@ void TestPipeServer::Serve(Connection& connection) {
         ::GetLastError() == ERROR_BROKEN_PIPE) {
       {
         std::lock_guard lock(mutex_);
-        ++clientsGone_;
+        ++clients_gone_;
       }
       changed_.notify_all();
       return;
@@ -135,7 +135,7 @@ void TestPipeServer::Serve(Connection& connection) {
     } else if (error != ERROR_MORE_DATA) {
       {
         std::lock_guard lock(mutex_);
-        ++clientsGone_;
+        ++clients_gone_;
       }
       changed_.notify_all();
       return;
@@ -197,11 +197,11 @@ bool TestPipeServer::ClientConnected(std::size_t index) {
 
 std::size_t TestPipeServer::ClientsGone() {
   std::lock_guard lock(mutex_);
-  return clientsGone_;
+  return clients_gone_;
 }
 
 bool TestPipeServer::WaitForClientsGone(std::size_t count, DWORD timeoutMs) {
-  return WaitFor(timeoutMs, [&] { return clientsGone_ >= count; });
+  return WaitFor(timeoutMs, [&] { return clients_gone_ >= count; });
 }
 
 void TestPipeServer::StartReading() { ::SetEvent(reading_.Get()); }

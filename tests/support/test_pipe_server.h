@@ -92,7 +92,7 @@ class TestPipeServer {
   std::condition_variable changed_;
   std::vector<Bytes> messages_;
   std::vector<std::unique_ptr<Connection>> connections_;
-  std::size_t clientsGone_ = 0;
+  std::size_t clients_gone_ = 0;
   std::deque<std::pair<std::size_t, Bytes>> outgoing_;
   bool stopping_ = false;
   std::thread acceptor_;
