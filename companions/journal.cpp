@@ -18,7 +18,8 @@ void AppendEscape(std::string& out, char16_t unit) {
 
 // A JSON string in UTF-8. A surrogate without its partner cannot be written
 // as UTF-8, so it travels as a \u escape and the reader gets the exact code
-// unit back.
+// unit back. JSON libraries refuse to write or read such escapes, which is
+// why the journal writes its lines itself.
 void AppendJsonString(std::string& out, std::u16string_view text) {
   out.push_back('"');
   for (std::size_t i = 0; i < text.size(); ++i) {

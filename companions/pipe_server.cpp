@@ -4,6 +4,7 @@
 #include <string>
 #include <thread>
 
+#include "companions/message_assembly.h"
 #include "companions/pipe_names.h"
 #include "companions/queue_message.h"
 #include "intake/utf8.h"
@@ -197,9 +198,7 @@ void PipeServer::Serve(win32::UniqueHandle pipe, std::uint32_t connection) noexc
 void PipeServer::Receive(HANDLE pipe, std::uint32_t connection) {
   const win32::UniqueHandle event = NewEvent(true, false);
   std::vector<std::uint8_t> message;
-  std::vector<std::uint8_t> open;
-  bool isOpen = false;
-  std::uint32_t openPackets = 0;
+  MessageAssembly assembly;
   std::uint32_t pipeMessages = 0;
   std::u16string reason = u"stop";
   DWORD error = ERROR_SUCCESS;
@@ -215,39 +214,16 @@ void PipeServer::Receive(HANDLE pipe, std::uint32_t connection) {
     activity_.Touch();
     ++pipeMessages;
 
-    const pipes::ReceiveStep step = pipes::ClassifyMessage(message, isOpen);
+    const pipes::ReceiveStep step = pipes::ClassifyMessage(message, assembly.IsOpen());
     if (const auto marker = pipes::ControlMarker(message)) {
       JournalEntry entry("control");
       entry.Number("connection", connection).Text("marker", ControlName(*marker));
-      if (isOpen && step != pipes::ReceiveStep::DeliverOpen)
-        entry.Number("dropped_bytes", static_cast<std::int64_t>(open.size()));
+      if (assembly.IsOpen() && step != pipes::ReceiveStep::DeliverOpen)
+        entry.Number("dropped_bytes", static_cast<std::int64_t>(assembly.OpenSize()));
       journal_.Write(entry);
     }
-    switch (step) {
-      case pipes::ReceiveStep::DeliverAlone:
-        Deliver(pipe, connection, message, 1);
-        break;
-      case pipes::ReceiveStep::AppendToOpen:
-        open.insert(open.end(), message.begin(), message.end());
-        ++openPackets;
-        break;
-      case pipes::ReceiveStep::BeginNew:
-        open.clear();
-        isOpen = true;
-        openPackets = 1;
-        break;
-      case pipes::ReceiveStep::DeliverOpen:
-        Deliver(pipe, connection, open, openPackets + 1);
-        open.clear();
-        isOpen = false;
-        break;
-      case pipes::ReceiveStep::DropOpen:
-        open.clear();
-        isOpen = false;
-        break;
-      case pipes::ReceiveStep::Ignore:
-        break;
-    }
+    if (const auto delivered = assembly.Apply(step, message))
+      Deliver(pipe, connection, delivered->bytes, delivered->packets);
     if (knobs_.closeAfter != 0 && pipeMessages >= knobs_.closeAfter) {
       reason = u"close after";
       break;
@@ -260,7 +236,7 @@ void PipeServer::Receive(HANDLE pipe, std::uint32_t connection) {
   JournalEntry entry("disconnect");
   entry.Number("connection", connection).Text("reason", reason).Number("error", error);
   entry.Number("pipe_messages", pipeMessages);
-  if (isOpen) entry.Number("dropped_bytes", static_cast<std::int64_t>(open.size()));
+  if (assembly.IsOpen()) entry.Number("dropped_bytes", static_cast<std::int64_t>(assembly.OpenSize()));
   journal_.Write(entry);
 }
 

@@ -13,10 +13,10 @@
 #include "cookies/cookie_store.h"
 #include "intake/trace.h"
 #include "pipes/pipe_module.h"
-#include "tests/app/fake_notification_area.h"
 #include "tests/e2e/harness.h"
 #include "tests/fakes/fake_files.h"
 #include "tests/fakes/fake_locale.h"
+#include "tests/fakes/fake_notification_area.h"
 
 namespace zyp::app {
 namespace {
@@ -130,7 +130,7 @@ TEST(ApplicationErrors, AnErrorOfANoticeHandledJustBeforeTheQuitMessageIsReporte
   // the quit message.
   ::PostQuitMessage(0);
   std::thread notifier([&] { ::SendMessageW(window.Handle(), WM_APP, 0, 0); });
-  ASSERT_TRUE(e2e::WaitUntil([] { return (HIWORD(::GetQueueStatus(QS_SENDMESSAGE)) & QS_SENDMESSAGE) != 0; }, 10s));
+  ASSERT_TRUE(e2e::WaitUntil(zyp::testing::SentMessageWaiting, 10s));
   application.Run();
   notifier.join();
   EXPECT_EQ(boxes.Texts(), std::vector<std::wstring>{L"The notice failed."});

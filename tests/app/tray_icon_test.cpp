@@ -12,7 +12,8 @@
 #include "platform/win32/message_window.h"
 #include "platform/win32/system_notification_area.h"
 #include "platform/win32/wide_text.h"
-#include "tests/app/fake_notification_area.h"
+#include "tests/fakes/fake_notification_area.h"
+#include "tests/support/wait.h"
 
 namespace zyp::app {
 namespace {
@@ -204,12 +205,7 @@ TEST_F(TrayIconTest, ItsWindowIsAHiddenTopLevelToolWindow) {
 TEST_F(TrayIconTest, TheShellsBroadcastReachesTheComponent) {
   Load();
   ::PostMessageW(HWND_BROADCAST, ::RegisterWindowMessageW(L"TaskbarCreated"), 0, 0);
-  const DWORD start = ::GetTickCount();
-  while (!IconShown() && ::GetTickCount() - start < 5000) {
-    MSG msg;
-    while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) ::DispatchMessageW(&msg);
-    ::Sleep(10);
-  }
+  zyp::testing::PumpUntil([&] { return IconShown(); }, std::chrono::seconds(5));
   EXPECT_EQ(area_.log, Log({"add", "setversion"}));
 }
 

@@ -26,8 +26,10 @@ class CookieStoreTest : public ::testing::Test {
 TEST_F(CookieStoreTest, StartUpCreatesTheFolderUnderTheTemporaryDirectory) {
   const CookieStore store(files, locale);
   EXPECT_EQ(store.CookieFolder(), kFolder);
-  const std::vector<std::u16string> expected = {u"mkdir C:\\Temp", u"mkdir C:\\Temp\\ZYP", u"mkdir " + kFolder};
-  EXPECT_EQ(files.log, expected);
+  // The fake makes a folder only inside one that exists: the missing ones
+  // above it were made first.
+  EXPECT_TRUE(files.HasFolder(kFolder));
+  EXPECT_TRUE(files.FilePaths().empty());
 }
 
 TEST_F(CookieStoreTest, StartUpGoesOnSilentlyWhenTheFolderCannotBeCreated) {
@@ -48,6 +50,7 @@ TEST_F(CookieStoreTest, StartUpGoesOnSilentlyWhenTheFolderCannotBeCreated) {
 TEST_F(CookieStoreTest, WithoutATemporaryDirectoryNothingIsEverWritten) {
   // No temporary directory, or one of 1023 characters, too long for its buffer.
   for (const std::u16string& temp : {std::u16string(), u"C:\\" + std::u16string(1019, u'x') + u"\\"}) {
+    SCOPED_TRACE(temp.empty() ? "no temporary folder" : "a temporary folder too long for a cookie path");
     files.tempPath = temp;
     files.log.clear();
     CookieStore store(files, locale);

@@ -9,6 +9,7 @@
 #include <set>
 #include <sstream>
 
+#include "companions/message_assembly.h"
 #include "intake/command_line.h"
 #include "intake/dispatch.h"
 #include "intake/utf8.h"
@@ -183,8 +184,7 @@ TEST(ProtocolGuide, ReceivingRuleDeliversWhatIsShown) {
     SCOPED_TRACE(Where(row));
     ASSERT_EQ(row.cells.size(), 2u);
     std::vector<std::string> delivered;
-    std::string open;
-    bool isOpen = false;
+    companions::MessageAssembly assembly;
     for (const Token& token : row.cells[0]) {
       std::string message = token.text;
       if (!token.code) {
@@ -196,29 +196,8 @@ TEST(ProtocolGuide, ReceivingRuleDeliversWhatIsShown) {
         message.assign(packet.begin(), packet.end());
       }
       const auto bytes = std::span(reinterpret_cast<const std::uint8_t*>(message.data()), message.size());
-      switch (pipes::ClassifyMessage(bytes, isOpen)) {
-        case pipes::ReceiveStep::DeliverAlone:
-          delivered.push_back(message);
-          break;
-        case pipes::ReceiveStep::AppendToOpen:
-          open += message;
-          break;
-        case pipes::ReceiveStep::BeginNew:
-          open.clear();
-          isOpen = true;
-          break;
-        case pipes::ReceiveStep::DeliverOpen:
-          delivered.push_back(open);
-          open.clear();
-          isOpen = false;
-          break;
-        case pipes::ReceiveStep::DropOpen:
-          open.clear();
-          isOpen = false;
-          break;
-        case pipes::ReceiveStep::Ignore:
-          break;
-      }
+      if (const auto done = assembly.Apply(pipes::ClassifyMessage(bytes, assembly.IsOpen()), bytes))
+        delivered.emplace_back(done->bytes.begin(), done->bytes.end());
     }
     EXPECT_EQ(delivered, CodeList(row.cells[1]));
   }

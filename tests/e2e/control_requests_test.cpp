@@ -23,18 +23,13 @@ void PrintTo(const ControlCase& c, std::ostream* out) {
 // it, never.
 constexpr Milliseconds kNoPause = 1000ms;
 
-class ControlRequest : public ::testing::TestWithParam<ControlCase> {
+class ControlRequest : public ManagerFreeTestWithParam<ControlCase> {
  protected:
-  void SetUp() override { ASSERT_TRUE(CloseRunningManagers()) << "a queue manager from elsewhere is running"; }
-  void TearDown() override { CloseRunningManagers(); }
-
   RunResult RunControlRequest() {
     const RunResult run = RunProgram(kProgramExe, GetParam().word, {journal_.Variable()});
     RecordProperty("elapsed_ms", static_cast<int>(run.elapsed.count()));
     return run;
   }
-
-  Journal journal_;
 };
 
 TEST_P(ControlRequest, RunningManagerGetsTheControlMessageAndNothingOnThePipe) {

@@ -67,12 +67,8 @@ std::size_t Disconnects(const Journal& journal, std::u16string_view reason) {
   return count;
 }
 
-class Faults : public ::testing::TestWithParam<FaultCase> {
+class Faults : public ManagerFreeTestWithParam<FaultCase> {
  protected:
-  void SetUp() override { ASSERT_TRUE(CloseRunningManagers()) << "a queue manager from elsewhere is running"; }
-  void TearDown() override { CloseRunningManagers(); }
-
-  Journal journal_;
   SettingsKeySnapshot settings_;
 };
 

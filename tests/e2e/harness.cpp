@@ -248,20 +248,9 @@ RunResult RunProgram(const std::wstring& program, const std::wstring& arguments,
   return child.Wait(timeout);  // one that did not finish is ended with the child
 }
 
-bool WaitUntil(const std::function<bool()>& condition, Milliseconds timeout, Milliseconds interval) {
-  const auto deadline = std::chrono::steady_clock::now() + timeout;
-  for (;;) {
-    if (condition()) return true;
-    if (std::chrono::steady_clock::now() >= deadline) return false;
-    std::this_thread::sleep_for(interval);
-  }
-}
-
 Journal::Journal() {
   static std::atomic<unsigned> counter{0};
-  wchar_t folder[MAX_PATH + 1] = {};
-  ::GetTempPathW(MAX_PATH, folder);
-  path_ = std::wstring(folder) + L"zyp-journal-" + std::to_wstring(::GetCurrentProcessId()) + L"-" +
+  path_ = TempFolder() + L"zyp-journal-" + std::to_wstring(::GetCurrentProcessId()) + L"-" +
           std::to_wstring(++counter) + L".jsonl";
   ::DeleteFileW(path_.c_str());
   RunLog::Instance().AddJournal(this);
@@ -484,12 +473,6 @@ bool RawPipeClient::Flush() {
   return false;
 }
 
-std::wstring TempFolder() {
-  wchar_t folder[MAX_PATH + 1] = {};
-  ::GetTempPathW(MAX_PATH, folder);
-  return folder;
-}
-
 bool FileExists(const std::wstring& path) {
   const DWORD attributes = ::GetFileAttributesW(path.c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
@@ -527,16 +510,19 @@ std::string RequestFileBytes(const std::vector<std::wstring>& lines, FileEncodin
 
 }  // namespace
 
-std::u16string HexBytes(std::string_view bytes) {
+std::u16string HexBytes(std::span<const std::uint8_t> bytes) {
   static constexpr char16_t kDigits[] = u"0123456789abcdef";
   std::u16string hex;
   hex.reserve(bytes.size() * 2);
-  for (const char c : bytes) {
-    const auto byte = static_cast<unsigned char>(c);
+  for (const std::uint8_t byte : bytes) {
     hex.push_back(kDigits[byte >> 4]);
     hex.push_back(kDigits[byte & 0xF]);
   }
   return hex;
+}
+
+std::u16string HexBytes(std::string_view bytes) {
+  return HexBytes(std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()));
 }
 
 std::string FileBytes(const std::wstring& path) { return ReadWholeFile(path); }
@@ -544,126 +530,6 @@ std::string FileBytes(const std::wstring& path) { return ReadWholeFile(path); }
 std::wstring CookieFolder() { return TempFolder() + L"ZYP\\cookies\\"; }
 
 RequestFile::RequestFile(std::wstring_view name, const std::vector<std::wstring>& lines, FileEncoding encoding)
-    : RequestFile(name, RequestFileBytes(lines, encoding)) {}
-
-RequestFile::RequestFile(std::wstring_view name, std::string_view bytes)
-    : path_(TempFolder() + L"zyp-e2e-" + std::to_wstring(::GetCurrentProcessId()) + L"-" + std::wstring(name)) {
-  const win32::UniqueHandle file(
-      ::CreateFileW(path_.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-  DWORD written = 0;
-  EXPECT_TRUE(file && ::WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
-              written == bytes.size())
-      << "cannot write " << std::string(path_.begin(), path_.end());
-}
-
-RequestFile::~RequestFile() { ::DeleteFileW(path_.c_str()); }
-
-namespace {
-
-constexpr wchar_t kVendorKey[] = L"SOFTWARE\\Tarvesk Software";
-constexpr wchar_t kSettingsKey[] = L"SOFTWARE\\Tarvesk Software\\Pelloran";
-
-bool KeyExistsAt(const wchar_t* path) {
-  HKEY key = nullptr;
-  if (::RegOpenKeyExW(HKEY_CURRENT_USER, path, 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
-  ::RegCloseKey(key);
-  return true;
-}
-
-}  // namespace
-
-SettingsKeySnapshot::SettingsKeySnapshot()
-    : vendorExisted_(KeyExistsAt(kVendorKey)), keyExisted_(KeyExistsAt(kSettingsKey)) {
-  HKEY key = nullptr;
-  if (!keyExisted_ || ::RegOpenKeyExW(HKEY_CURRENT_USER, kSettingsKey, 0, KEY_READ, &key) != ERROR_SUCCESS) return;
-  const win32::UniqueHkey owned(key);
-  for (DWORD index = 0;; ++index) {
-    wchar_t name[16384];
-    DWORD nameLength = std::size(name);
-    DWORD type = 0;
-    DWORD size = 0;
-    if (::RegEnumValueW(key, index, name, &nameLength, nullptr, &type, nullptr, &size) != ERROR_SUCCESS) break;
-    Value value{std::wstring(name, nameLength), type, std::vector<std::uint8_t>(size)};
-    DWORD read = size;
-    nameLength = std::size(name);
-    if (::RegEnumValueW(key, index, name, &nameLength, nullptr, &type, value.data.data(), &read) == ERROR_SUCCESS) {
-      value.data.resize(read);
-      values_.push_back(std::move(value));
-    }
-  }
-}
-
-SettingsKeySnapshot::~SettingsKeySnapshot() {
-  if (!vendorExisted_) {
-    ::RegDeleteTreeW(HKEY_CURRENT_USER, kVendorKey);
-    return;
-  }
-  RemoveKey();
-  if (!keyExisted_) return;
-  HKEY key = nullptr;
-  if (::RegCreateKeyExW(HKEY_CURRENT_USER, kSettingsKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) !=
-      ERROR_SUCCESS)
-    return;
-  const win32::UniqueHkey owned(key);
-  for (const Value& value : values_)
-    ::RegSetValueExW(key, value.name.c_str(), 0, value.type, value.data.data(), static_cast<DWORD>(value.data.size()));
-}
-
-bool SettingsKeySnapshot::KeyExists() { return KeyExistsAt(kSettingsKey); }
-
-void SettingsKeySnapshot::RemoveKey() { ::RegDeleteTreeW(HKEY_CURRENT_USER, kSettingsKey); }
-
-void SettingsKeySnapshot::CreateKey() {
-  HKEY key = nullptr;
-  ASSERT_EQ(::RegCreateKeyExW(HKEY_CURRENT_USER, kSettingsKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
-            ERROR_SUCCESS);
-  ::RegCloseKey(key);
-}
-
-std::vector<std::wstring> SettingsKeySnapshot::ValueNames() {
-  std::vector<std::wstring> names;
-  HKEY key = nullptr;
-  if (::RegOpenKeyExW(HKEY_CURRENT_USER, kSettingsKey, 0, KEY_READ, &key) != ERROR_SUCCESS) return names;
-  const win32::UniqueHkey owned(key);
-  for (DWORD index = 0;; ++index) {
-    wchar_t name[16384];
-    DWORD nameLength = std::size(name);
-    if (::RegEnumValueW(key, index, name, &nameLength, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
-    names.emplace_back(name, nameLength);
-  }
-  return names;
-}
-
-void SettingsKeySnapshot::SetValue(const std::wstring& name, DWORD type, std::span<const std::uint8_t> data) {
-  HKEY key = nullptr;
-  ASSERT_EQ(::RegCreateKeyExW(HKEY_CURRENT_USER, kSettingsKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
-            ERROR_SUCCESS);
-  const win32::UniqueHkey owned(key);
-  EXPECT_EQ(::RegSetValueExW(key, name.c_str(), 0, type, data.data(), static_cast<DWORD>(data.size())), ERROR_SUCCESS);
-}
-
-void SettingsKeySnapshot::SetText(const std::wstring& name, const std::wstring& text) {
-  const auto* bytes = reinterpret_cast<const std::uint8_t*>(text.c_str());
-  SetValue(name, REG_SZ, std::span(bytes, (text.size() + 1) * sizeof(wchar_t)));
-}
-
-std::optional<std::wstring> SettingsKeySnapshot::Text(const std::wstring& name) {
-  DWORD size = 0;
-  if (::RegGetValueW(HKEY_CURRENT_USER, kSettingsKey, name.c_str(), RRF_RT_REG_SZ, nullptr, nullptr, &size) !=
-      ERROR_SUCCESS)
-    return std::nullopt;
-  std::wstring value(size / sizeof(wchar_t), L'\0');
-  if (::RegGetValueW(HKEY_CURRENT_USER, kSettingsKey, name.c_str(), RRF_RT_REG_SZ, nullptr, value.data(), &size) !=
-      ERROR_SUCCESS)
-    return std::nullopt;
-  value.resize(size / sizeof(wchar_t));
-  while (!value.empty() && value.back() == L'\0') value.pop_back();
-  return value;
-}
-
-bool SettingsKeySnapshot::ValueExists(const std::wstring& name) {
-  return ::RegGetValueW(HKEY_CURRENT_USER, kSettingsKey, name.c_str(), RRF_RT_ANY, nullptr, nullptr, nullptr) ==
-         ERROR_SUCCESS;
-}
+    : ScratchFile(name, RequestFileBytes(lines, encoding)) {}
 
 }  // namespace zyp::e2e

@@ -4,6 +4,8 @@
 // their windows, drives the stand-in queue manager and reads its journal.
 #include <windows.h>
 
+#include <gtest/gtest.h>
+
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -15,6 +17,9 @@
 
 #include "platform/win32/scoped_handle.h"
 #include "tests/e2e/json_lines.h"
+#include "tests/support/scratch_files.h"
+#include "tests/support/settings_key_snapshot.h"
+#include "tests/support/wait.h"
 
 namespace zyp::e2e {
 
@@ -83,8 +88,8 @@ RunResult RunProgram(const std::wstring& program, const std::wstring& arguments,
 // prints it by itself at its first failure.
 std::string RunReport();
 
-// Polls until the condition holds; false when the time ran out first.
-bool WaitUntil(const std::function<bool()>& condition, Milliseconds timeout, Milliseconds interval = 10ms);
+using zyp::testing::TempFolder;
+using zyp::testing::WaitUntil;
 
 // A journal file of its own in the temporary folder, removed afterwards.
 class Journal {
@@ -139,6 +144,19 @@ HWND FindManagerWindow();
 // until its process has ended; true when none is left.
 bool CloseRunningManagers(Milliseconds timeout = 10s);
 
+// A test that finds no queue manager running and leaves none behind, with a
+// journal of its own for the companions it starts.
+class ManagerFreeTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(CloseRunningManagers()) << "a queue manager from elsewhere is running"; }
+  void TearDown() override { CloseRunningManagers(); }
+
+  Journal journal_;
+};
+
+template <typename Case>
+class ManagerFreeTestWithParam : public ManagerFreeTest, public ::testing::WithParamInterface<Case> {};
+
 // Top-level windows that belong to a process.
 std::vector<HWND> TopLevelWindows(DWORD pid);
 bool AnyVisibleWindow(DWORD pid);
@@ -179,12 +197,11 @@ class RawPipeClient {
   DWORD lastError_ = ERROR_SUCCESS;
 };
 
-// The temporary folder of the prefix, with its trailing "\".
-std::wstring TempFolder();
 bool FileExists(const std::wstring& path);
 // The text in UTF-8, as the system converts it.
 std::string Utf8(std::wstring_view text);
 // The bytes as lower-case hex digits, as the stand-in journals them.
+std::u16string HexBytes(std::span<const std::uint8_t> bytes);
 std::u16string HexBytes(std::string_view bytes);
 // The whole content of a file; empty when it cannot be read.
 std::string FileBytes(const std::wstring& path);
@@ -196,55 +213,15 @@ std::wstring CookieFolder();
 // what UTF-8 cannot, such as unpaired surrogates.
 enum class FileEncoding { Utf8, Utf16LE };
 
-class RequestFile {
+class RequestFile : public zyp::testing::ScratchFile {
  public:
   RequestFile(std::wstring_view name, const std::vector<std::wstring>& lines,
               FileEncoding encoding = FileEncoding::Utf8);
   // The file holds exactly these bytes.
-  RequestFile(std::wstring_view name, std::string_view bytes);
-  ~RequestFile();
-  RequestFile(const RequestFile&) = delete;
-  RequestFile& operator=(const RequestFile&) = delete;
-
-  const std::wstring& Path() const { return path_; }
-
- private:
-  std::wstring path_;
+  using ScratchFile::ScratchFile;
 };
 
-// The browser settings key of the current user (with its vendor key above
-// it) as it was when the snapshot was taken, put back when it goes: a test
-// may create, fill or remove the key meanwhile.
-class SettingsKeySnapshot {
- public:
-  SettingsKeySnapshot();
-  ~SettingsKeySnapshot();
-  SettingsKeySnapshot(const SettingsKeySnapshot&) = delete;
-  SettingsKeySnapshot& operator=(const SettingsKeySnapshot&) = delete;
-
-  static bool KeyExists();
-  static void RemoveKey();
-  // Creates the key (and its vendor key) when it is missing, with no values.
-  static void CreateKey();
-  // The names of the key's values; none when the key is missing.
-  static std::vector<std::wstring> ValueNames();
-  // Creates the key when it is missing and stores the value.
-  static void SetValue(const std::wstring& name, DWORD type, std::span<const std::uint8_t> data);
-  static void SetText(const std::wstring& name, const std::wstring& text);
-  // A REG_SZ value, or nothing when it is missing or of another type.
-  static std::optional<std::wstring> Text(const std::wstring& name);
-  static bool ValueExists(const std::wstring& name);
-
- private:
-  struct Value {
-    std::wstring name;
-    DWORD type = REG_NONE;
-    std::vector<std::uint8_t> data;
-  };
-  bool vendorExisted_ = false;
-  bool keyExisted_ = false;
-  std::vector<Value> values_;
-};
+using zyp::testing::SettingsKeySnapshot;
 
 inline constexpr wchar_t kProgramExe[] = L"ZYPQueueAddURL.exe";
 inline constexpr wchar_t kManagerExe[] = L"ZYPQueueManager.exe";

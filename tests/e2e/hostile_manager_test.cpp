@@ -50,13 +50,7 @@ struct FloodCase {
 
 void PrintTo(const FloodCase& c, std::ostream* out) { *out << c.name; }
 
-class HostileManager : public ::testing::TestWithParam<FloodCase> {
- protected:
-  void SetUp() override { ASSERT_TRUE(CloseRunningManagers()) << "a queue manager from elsewhere is running"; }
-  void TearDown() override { CloseRunningManagers(); }
-
-  Journal journal_;
-};
+class HostileManager : public ManagerFreeTestWithParam<FloodCase> {};
 
 TEST_P(HostileManager, ReadsTheMessageThenFloodsTheClientToNoAvail) {
   StandInManager manager(journal_, {{L"ZYP_QM_FLOOD", GetParam().kind}, {L"ZYP_QM_IDLE_MS", L"60000"}});
@@ -117,13 +111,7 @@ struct ForgeryCase {
 
 void PrintTo(const ForgeryCase& c, std::ostream* out) { *out << c.name; }
 
-class ForgedNotices : public ::testing::TestWithParam<ForgeryCase> {
- protected:
-  void SetUp() override { ASSERT_TRUE(CloseRunningManagers()) << "a queue manager from elsewhere is running"; }
-  void TearDown() override { CloseRunningManagers(); }
-
-  Journal journal_;
-};
+class ForgedNotices : public ManagerFreeTestWithParam<ForgeryCase> {};
 
 TEST_P(ForgedNotices, ChangeNothing) {
   const ForgeryCase& c = GetParam();

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "companions/journal.h"
+#include "intake/utf8.h"
 #include "tests/e2e/harness.h"
 #include "tests/e2e/json_lines.h"
 
@@ -27,6 +28,7 @@ TEST(JournalFormat, TextsSurviveTheRoundTrip) {
       std::u16string(u"nul \0 inside", 12),
   };
   for (const std::u16string& text : texts) {
+    SCOPED_TRACE(::testing::PrintToString(text));
     companions::JournalEntry entry("sample");
     entry.Text("text", text).Texts("list", {text, u"x"}).Number("n", -42).Flag("yes", true);
     const std::string line = entry.Line();
@@ -41,6 +43,33 @@ TEST(JournalFormat, TextsSurviveTheRoundTrip) {
     EXPECT_TRUE((*value)["yes"].AsBool());
     EXPECT_EQ((*value)["pid"].AsInt(), static_cast<std::int64_t>(::GetCurrentProcessId()));
   }
+}
+
+// The exact bytes other tools read: key order, no blanks, every control
+// character and DEL as a lower-case \u escape (no short forms such as \n),
+// other characters as raw UTF-8, an unpaired surrogate as its \u escape.
+TEST(JournalFormat, LinesHaveTheirExactBytes) {
+  const std::uint8_t bytes[] = {0x00, 0xab, 0xff};
+  companions::JournalEntry entry("sample");
+  entry.Text("text", std::u16string(u"q\" b\\ s/ \0\b\t\n\f\r\x1f\x7f \u00e9\u20ac\U0001F600 ", 23) + u"\xDC00\xD800.")
+      .Texts("list", {u"a", u""})
+      .Texts("none", {})
+      .Number("n", -42)
+      .Number("big", 9007199254740993)
+      .Flag("yes", true)
+      .Flag("no", false)
+      .Hex("bytes_hex", bytes);
+  const std::string head = "{\"event\":\"sample\",\"process\":\"" + intake::ToUtf8(companions::ProcessName()) +
+                           "\",\"pid\":" + std::to_string(::GetCurrentProcessId()) + ",\"tick\":";
+  const std::string line = entry.Line();
+  ASSERT_EQ(line.substr(0, head.size()), head);
+  const std::size_t digits = line.find_first_not_of("0123456789", head.size());
+  ASSERT_NE(digits, head.size()) << line;
+  EXPECT_EQ(line.substr(digits),
+            ",\"text\":\"q\\\" b\\\\ s/ \\u0000\\u0008\\u0009\\u000a\\u000c\\u000d\\u001f\\u007f "
+            "\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80 \\udc00\\ud800.\","
+            "\"list\":[\"a\",\"\"],\"none\":[],\"n\":-42,\"big\":9007199254740993,\"yes\":true,\"no\":false,"
+            "\"bytes_hex\":\"00abff\"}\n");
 }
 
 TEST(JournalFormat, BytesAreWrittenAsHex) {

@@ -1,7 +1,7 @@
 #pragma once
 // A small reader for the companions' journal: one JSON object per line.
 // Strings come back as UTF-16 code units, so a \u escape of a lone
-// surrogate is read back exactly.
+// surrogate is read back exactly (JSON libraries reject such a line).
 #include <cstdint>
 #include <optional>
 #include <string>

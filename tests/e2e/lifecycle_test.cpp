@@ -9,13 +9,7 @@
 namespace zyp::e2e {
 namespace {
 
-class LifecycleTest : public ::testing::Test {
- protected:
-  void SetUp() override { ASSERT_TRUE(CloseRunningManagers()) << "a queue manager from elsewhere is running"; }
-  void TearDown() override { CloseRunningManagers(); }
-
-  Journal journal_;
-};
+class LifecycleTest : public ManagerFreeTest {};
 
 struct ShowCase {
   const char* name;

@@ -69,13 +69,7 @@ struct Durations {
   }
 };
 
-class LoadTest : public ::testing::Test {
- protected:
-  void SetUp() override { ASSERT_TRUE(CloseRunningManagers()) << "a queue manager from elsewhere is running"; }
-  void TearDown() override { CloseRunningManagers(); }
-
-  Journal journal_;
-};
+class LoadTest : public ManagerFreeTest {};
 
 TEST_F(LoadTest, ManyAtOnceEachArriveOnceWithTheirCookies) {
   const std::size_t count = SizeFromEnvironment(L"ZYP_LOAD_AT_ONCE", 20);

@@ -14,22 +14,8 @@ namespace {
 
 std::u16string U16(std::wstring_view text) { return std::u16string(text.begin(), text.end()); }
 
-std::u16string Hex(std::string_view bytes) {
-  static constexpr char16_t kDigits[] = u"0123456789abcdef";
-  std::u16string hex;
-  for (const char c : bytes) {
-    const auto byte = static_cast<unsigned char>(c);
-    hex.push_back(kDigits[byte >> 4]);
-    hex.push_back(kDigits[byte & 0xF]);
-  }
-  return hex;
-}
-
-class RequestsTest : public ::testing::Test {
+class RequestsTest : public ManagerFreeTest {
  protected:
-  void SetUp() override { ASSERT_TRUE(CloseRunningManagers()) << "a queue manager from elsewhere is running"; }
-  void TearDown() override { CloseRunningManagers(); }
-
   RunResult Run(const std::wstring& arguments) {
     const RunResult run = RunProgram(kProgramExe, arguments, {journal_.Variable()}, 15s);
     EXPECT_TRUE(run.finished) << "still running after " << run.elapsed.count() << " ms";
@@ -47,8 +33,6 @@ class RequestsTest : public ::testing::Test {
   std::optional<JsonValue> StartOf(std::u16string_view process) {
     return journal_.WaitFor("start", 10s, [process](const JsonValue& e) { return e["process"].AsText() == process; });
   }
-
-  Journal journal_;
 };
 
 struct MessageCase {
@@ -83,7 +67,7 @@ TEST_F(RequestsTest, RunningManagerReceivesTheExactBytes) {
   ASSERT_EQ(messages.size(), std::size(cases)) << journal_.Text();
   for (std::size_t i = 0; i < std::size(cases); ++i) {
     SCOPED_TRACE(cases[i].name);
-    EXPECT_TRUE(messages[i]["bytes_hex"].AsText() == Hex(cases[i].bytes)) << journal_.Text();
+    EXPECT_TRUE(messages[i]["bytes_hex"].AsText() == HexBytes(cases[i].bytes)) << journal_.Text();
     EXPECT_EQ(messages[i]["size"].AsInt(), static_cast<std::int64_t>(cases[i].bytes.size()));
     EXPECT_EQ(messages[i]["packets"].AsInt(), 1);
   }
@@ -240,7 +224,7 @@ TEST_F(RequestsTest, LongTitleArrivesAsOneMultiPacketMessage) {
   EXPECT_EQ(messages[0]["size"].AsInt(), static_cast<std::int64_t>(bytes.size()));
   EXPECT_EQ(messages[0]["packets"].AsInt(), static_cast<std::int64_t>(2 + (bytes.size() + 65533) / 65534))
       << "start packet, pieces, end packet";
-  EXPECT_TRUE(messages[0]["bytes_hex"].AsText() == Hex(bytes)) << "the message arrived changed";
+  EXPECT_TRUE(messages[0]["bytes_hex"].AsText() == HexBytes(bytes)) << "the message arrived changed";
 }
 
 // Page texts may hold double quotes; a started program must still get

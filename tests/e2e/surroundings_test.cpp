@@ -24,13 +24,7 @@ win32::UniqueHandle KillOnCloseJob(bool allowBreakaway) {
   return job;
 }
 
-class Surroundings : public ::testing::Test {
- protected:
-  void SetUp() override { ASSERT_TRUE(CloseRunningManagers()) << "a queue manager from elsewhere is running"; }
-  void TearDown() override { CloseRunningManagers(); }
-
-  Journal journal_;
-};
+class Surroundings : public ManagerFreeTest {};
 
 TEST_F(Surroundings, ManagerStartedInsideABrowsersJobOutlivesItWhenTheJobAllowsBreakaway) {
   const struct {

@@ -38,12 +38,8 @@ class TraceFile {
   std::wstring path_;
 };
 
-class TraceFileTest : public ::testing::Test {
+class TraceFileTest : public ManagerFreeTest {
  protected:
-  void SetUp() override { ASSERT_TRUE(CloseRunningManagers()) << "a queue manager from elsewhere is running"; }
-  void TearDown() override { CloseRunningManagers(); }
-
-  Journal journal_;
   TraceFile trace_;
 };
 

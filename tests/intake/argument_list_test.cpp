@@ -247,6 +247,7 @@ TEST_F(ParseArgumentListTest, LoadFromRegistryIsAWholeItem) {
                {u"loadfromregistry ", false},
                {u"loadfromregistryx", false}};
   for (const auto& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(c.item));
     registry.SetString(kKey, u"ZYPPageTitle", u"from registry");
     const RequestFields f = Parse({u"a", u"pagetitle=arg", c.item});
     EXPECT_EQ(f.LoadFromRegistry, c.load);

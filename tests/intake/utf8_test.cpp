@@ -23,7 +23,10 @@ TEST(Utf8, EncodesEveryCodeUnitAndReplacesUnpairedSurrogates) {
       {std::u16string{char16_t(0xDE00), char16_t(0xD83D)}, "\xEF\xBF\xBD\xEF\xBF\xBD"},
       {std::u16string(1, u'\0'), std::string(1, '\0')},
   };
-  for (const auto& c : cases) EXPECT_EQ(ToUtf8(c.text), c.bytes);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(c.text));
+    EXPECT_EQ(ToUtf8(c.text), c.bytes);
+  }
 }
 
 TEST(Utf8, DecodesWellFormedTextAndReplacesEveryBadByte) {

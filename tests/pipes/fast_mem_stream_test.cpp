@@ -6,14 +6,12 @@
 
 #include <vector>
 
+#include "tests/support/pattern_bytes.h"
+
 namespace zyp::pipes {
 namespace {
 
-std::vector<std::uint8_t> Pattern(std::size_t size, std::uint8_t seed) {
-  std::vector<std::uint8_t> bytes(size);
-  for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<std::uint8_t>(seed + i * 7 + i / 251);
-  return bytes;
-}
+using zyp::testing::Pattern;
 
 TEST(FastMemStream, ReservedCapacityRule) {
   struct Case {

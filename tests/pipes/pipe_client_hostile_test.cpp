@@ -13,6 +13,7 @@
 #include "platform/win32/message_window.h"
 #include "platform/win32/pipe_server_identity.h"
 #include "tests/pipes/pipe_client_test_support.h"
+#include "tests/support/control_packets.h"
 
 namespace zyp::pipes::testing {
 namespace {
@@ -94,19 +95,12 @@ TEST_F(PipeClientTest, ThePipeIsNotInheritable) {
 }
 
 TEST_F(PipeClientTest, WhatNobodyListensForIsDroppedUnreadAndWhatIsTooLongIsDroppedForAListener) {
-  const Bytes start = [] {
-    const ControlPacket packet = MakeControlPacket(kStartMarker);
-    return Bytes(packet.begin(), packet.end());
-  }();
-  const Bytes end = [] {
-    const ControlPacket packet = MakeControlPacket(kEndMarker);
-    return Bytes(packet.begin(), packet.end());
-  }();
+  const Bytes start = zyp::testing::ControlBytes(kStartMarker);
+  const Bytes end = zyp::testing::ControlBytes(kEndMarker);
   const Bytes piece = Pattern(kMaxPipeWrite, 7);
   const std::size_t pieces = kMaxMessageSize / piece.size() + 1;  // one piece too many
   const Bytes small = Pattern(10, 8);
-  wchar_t folder[MAX_PATH + 1] = {};
-  ::GetTempPathW(MAX_PATH, folder);
+  const std::wstring folder = zyp::testing::TempFolder();
 
   for (const bool listening : {false, true}) {
     SCOPED_TRACE(listening ? "listening" : "nobody listening");
@@ -195,7 +189,8 @@ TEST_F(PipeClientTest, AClientWhoseStopWaitRaisesLetsTheWorkerEndAlone) {
   ASSERT_TRUE(client->Connect(3000, true));
   ASSERT_TRUE(server.WaitForConnections(1, 5000));
   server.Send(0, Pattern(10, 1));
-  ::Sleep(200);  // the worker now waits in its notice, which this thread has not taken in
+  // The worker now waits in its notice, which this thread has not taken in.
+  ASSERT_TRUE(zyp::testing::WaitUntil(zyp::testing::SentMessageWaiting, 10s));
   client.Destroy();
   EXPECT_TRUE(win32::TakeDispatchError() != nullptr) << "the handler's error was lost";
   EXPECT_TRUE(PumpUntil([&] { return server.ClientsGone() == 1; }));

@@ -52,7 +52,8 @@ TEST_F(PipeClientTest, AServerThatStopsReadingCannotHoldTheClient) {
     recorder.Attach(*client);
     ASSERT_TRUE(client->Connect(5000, true));
     ASSERT_TRUE(client->Write(request.data(), 10));
-    ::Sleep(150);  // the worker has written and waits for the server to read
+    // The worker has written and waits for the server to read.
+    ASSERT_TRUE(PumpUntil([&] { return client->QueuedSize() == 0; }));
     const DWORD start = ::GetTickCount();
     if (round % 2 == 0) {
       client->Disconnect();

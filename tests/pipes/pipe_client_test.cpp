@@ -7,14 +7,12 @@
 #include "pipes/fast_mem_stream.h"
 #include "pipes/framing.h"
 #include "tests/pipes/pipe_client_test_support.h"
+#include "tests/support/control_packets.h"
 
 namespace zyp::pipes::testing {
 namespace {
 
-Bytes ControlBytes(std::uint32_t marker) {
-  const ControlPacket packet = MakeControlPacket(marker);
-  return Bytes(packet.begin(), packet.end());
-}
+using zyp::testing::ControlBytes;
 
 Bytes Slice(const Bytes& bytes, std::size_t offset, std::size_t size) {
   return Bytes(bytes.begin() + offset, bytes.begin() + offset + size);
@@ -151,17 +149,12 @@ TEST_F(ConnectedTest, MultiPacketMessagesFollowTheReceivingRule) {
 class TemporaryFolderTest : public ConnectedTest {
  protected:
   void SetUp() override {
-    wchar_t base[MAX_PATH + 1] = {};
-    ::GetTempPathW(MAX_PATH, base);
-    folder_ = std::wstring(base) + L"zyp_pmm_" + std::to_wstring(::GetCurrentProcessId()) + L"\\";
-    ::CreateDirectoryW(folder_.c_str(), nullptr);
-    ::SetEnvironmentVariableW(L"TMP", folder_.c_str());
-    ::SetEnvironmentVariableW(L"TEMP", folder_.c_str());
+    ::SetEnvironmentVariableW(L"TMP", folder_.Path().c_str());
+    ::SetEnvironmentVariableW(L"TEMP", folder_.Path().c_str());
   }
-  void TearDown() override { ::RemoveDirectoryW(folder_.c_str()); }
-  std::size_t TemporaryFiles() { return CountFiles(folder_, L"PMM*.tmp"); }
+  std::size_t TemporaryFiles() { return CountFiles(folder_.Path(), L"PMM*.tmp"); }
 
-  std::wstring folder_;
+  zyp::testing::ScratchFolder folder_{L"pmm"};
 };
 
 TEST_F(TemporaryFolderTest, AMultiPacketMessageLivesInATemporaryFileWhileOpen) {
@@ -187,7 +180,7 @@ TEST_F(TemporaryFolderTest, AMultiPacketMessageLivesInATemporaryFileWhileOpen) {
 }
 
 TEST_F(TemporaryFolderTest, WithoutATemporaryFileTheMessageIsCollectedInMemory) {
-  const std::wstring missing = folder_ + L"missing\\";
+  const std::wstring missing = folder_.Path() + L"missing\\";
   ::SetEnvironmentVariableW(L"TMP", missing.c_str());
   ::SetEnvironmentVariableW(L"TEMP", missing.c_str());
   Open();
@@ -272,8 +265,11 @@ TEST_F(ConnectedTest, OpenWithoutWorkerThenStartOnTheSameHandle) {
 TEST_F(ConnectedTest, TheServerClosingItsEndEndsTheConnectionOnce) {
   Open({.read = false});
   const Bytes payload = Pattern(100, 1);
-  for (int i = 0; i < 3; ++i) Write(payload);
-  ::Sleep(100);  // the worker has taken the first and waits for the server to read it
+  Write(payload);
+  // The worker has taken the first and waits for the server to read it.
+  ASSERT_TRUE(PumpUntil([&] { return client_.QueuedSize() == 0; }));
+  Write(payload);
+  Write(payload);
   server_->Close(0);
   ASSERT_TRUE(PumpUntil([&] { return !client_.Connected(); }));
   PumpUntil([] { return false; }, 200);
@@ -336,7 +332,8 @@ TEST_F(ConnectedTest, DisconnectInsideAMessageHandlerWaitsUntilItReturns) {
 TEST_F(ConnectedTest, WaitForReplyTakesInOnlyWhatItMayAndStopsInTime) {
   Open();
   server_->Send(0, {'r'});
-  ::Sleep(100);  // the worker now waits in its notice
+  // The worker now waits in its notice.
+  ASSERT_TRUE(zyp::testing::WaitUntil(zyp::testing::SentMessageWaiting, 10s));
   EXPECT_FALSE(client_.WaitForReply(0));
   EXPECT_TRUE(recorder_.messages.empty());
   EXPECT_TRUE(client_.WaitForReply(5000));

@@ -10,15 +10,20 @@
 #include "pipes/pipe_client.h"
 #include "pipes/pipe_module.h"
 #include "pipes/thread_sync.h"
-#include "tests/pipes/test_pipe_server.h"
+#include "tests/support/pattern_bytes.h"
+#include "tests/support/scratch_files.h"
+#include "tests/support/test_pipe_server.h"
+#include "tests/support/wait.h"
 
 namespace zyp::pipes::testing {
 
-inline Bytes Pattern(std::size_t size, std::uint8_t seed) {
-  Bytes bytes(size);
-  for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<std::uint8_t>(seed + i * 31 + i / 65519);
-  return bytes;
-}
+using namespace std::chrono_literals;
+
+using zyp::testing::Bytes;
+using zyp::testing::CountFiles;
+using zyp::testing::Pattern;
+using zyp::testing::ServerOptions;
+using zyp::testing::TestPipeServer;
 
 inline Bytes ReadAll(TStream& stream) {
   Bytes bytes(static_cast<std::size_t>(stream.Size() - stream.Position()));
@@ -26,16 +31,10 @@ inline Bytes ReadAll(TStream& stream) {
   return bytes;
 }
 
-// Handles this thread's messages until the condition holds or time runs out.
-template <typename Condition>
-bool PumpUntil(Condition condition, DWORD timeoutMs = 10000) {
-  const DWORD start = ::GetTickCount();
-  while (!condition()) {
-    if (::GetTickCount() - start >= timeoutMs) return false;
-    ::MsgWaitForMultipleObjectsEx(0, nullptr, 5, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
-    PumpMessages();
-  }
-  return true;
+// Handles this thread's messages, the workers' notices among them, until the
+// condition holds or time runs out.
+inline bool PumpUntil(const std::function<bool()>& condition, DWORD timeoutMs = 10000) {
+  return zyp::testing::PumpUntil(condition, std::chrono::milliseconds(timeoutMs), PumpMessages);
 }
 
 struct EventRecorder {

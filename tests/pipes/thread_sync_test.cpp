@@ -11,6 +11,7 @@
 
 #include "pipes/notify_window.h"
 #include "pipes/pipe_module.h"
+#include "tests/support/wait.h"
 
 namespace zyp::pipes {
 namespace {
@@ -99,13 +100,10 @@ TEST_F(ThreadSyncTest, WaitOnAnotherThreadHandlesNoMessages) {
     waited = true;
   });
   // The ending thread waits for this thread to run its handler.
-  ::Sleep(300);
+  ASSERT_TRUE(zyp::testing::WaitUntil(zyp::testing::SentMessageWaiting, std::chrono::seconds(10)));
   EXPECT_FALSE(waited.load());
   EXPECT_FALSE(handled);
-  while (!waited.load()) {
-    PumpMessages();
-    ::Sleep(5);
-  }
+  EXPECT_TRUE(zyp::testing::PumpUntil([&] { return waited.load(); }, std::chrono::seconds(10), PumpMessages));
   other.join();
   EXPECT_TRUE(handled);
 }
@@ -136,10 +134,8 @@ TEST_F(ThreadSyncTest, ACarriedCallRunsOnTheCreatingThreadAndRaisesAtTheCaller) 
     }
     done = true;
   });
-  while (!done.load()) {
-    PumpMessages();  // the error stays with the caller: nothing reaches this pump
-    ::Sleep(1);
-  }
+  // The error stays with the caller: nothing reaches this pump.
+  EXPECT_TRUE(zyp::testing::PumpUntil([&] { return done.load(); }, std::chrono::seconds(10), PumpMessages));
   caller.join();
   EXPECT_EQ(ranOn, self_);
   ASSERT_NE(caught, nullptr);

@@ -9,22 +9,14 @@
 #include <vector>
 
 #include "pipes/framing.h"
+#include "tests/support/control_packets.h"
 
 namespace zyp::pipes {
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
-
-Bytes Pattern(std::size_t size, std::uint8_t seed) {
-  Bytes bytes(size);
-  for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<std::uint8_t>(seed + i * 13 + i / 65521);
-  return bytes;
-}
-
-Bytes ControlBytes(std::uint32_t marker) {
-  const ControlPacket packet = MakeControlPacket(marker);
-  return Bytes(packet.begin(), packet.end());
-}
+using zyp::testing::Bytes;
+using zyp::testing::ControlBytes;
+using zyp::testing::Pattern;
 
 bool Signalled(HANDLE event) { return ::WaitForSingleObject(event, 0) == WAIT_OBJECT_0; }
 

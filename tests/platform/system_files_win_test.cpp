@@ -10,6 +10,7 @@
 #include "platform/error.h"
 #include "platform/win32/scoped_handle.h"
 #include "platform/win32/system_files.h"
+#include "tests/support/scratch_files.h"
 
 namespace zyp::win32 {
 namespace {
@@ -18,25 +19,7 @@ using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 constexpr std::uint64_t kNoLimit = ~std::uint64_t{0};
 
-// A file of its own in the temporary folder, removed afterwards.
-class TempFile {
- public:
-  explicit TempFile(const std::string& bytes) {
-    wchar_t folder[MAX_PATH + 1] = {};
-    ::GetTempPathW(MAX_PATH, folder);
-    path_ = std::wstring(folder) + L"zyp-held-" + std::to_wstring(::GetCurrentProcessId()) + L".txt";
-    UniqueHandle file(
-        ::CreateFileW(path_.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    DWORD written = 0;
-    ::WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-  }
-  ~TempFile() { ::DeleteFileW(path_.c_str()); }
-  const std::wstring& Path() const { return path_; }
-  std::u16string Path16() const { return std::u16string(path_.begin(), path_.end()); }
-
- private:
-  std::wstring path_;
-};
+std::u16string U16(const std::wstring& text) { return std::u16string(text.begin(), text.end()); }
 
 UniqueHandle HoldWithoutSharing(const std::wstring& path) {
   return UniqueHandle(::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
@@ -44,12 +27,12 @@ UniqueHandle HoldWithoutSharing(const std::wstring& path) {
 }
 
 TEST(SystemFiles, FileHeldForAMomentIsReadOnceItIsFree) {
-  TempFile file("ZYP Parameter File\r\n");
+  const testing::ScratchFile file(L"held.txt", "ZYP Parameter File\r\n");
   UniqueHandle holder = HoldWithoutSharing(file.Path());
   ASSERT_TRUE(holder);
   SystemFiles files;
   const auto started = Clock::now();
-  auto reading = std::async(std::launch::async, [&] { return files.ReadAll(file.Path16(), kNoLimit); });
+  auto reading = std::async(std::launch::async, [&] { return files.ReadAll(U16(file.Path()), kNoLimit); });
   std::this_thread::sleep_for(300ms);  // the other program's moment
   holder.Reset();
   const platform::FileContent content = reading.get();
@@ -60,13 +43,13 @@ TEST(SystemFiles, FileHeldForAMomentIsReadOnceItIsFree) {
 }
 
 TEST(SystemFiles, FileHeldForGoodFailsAfterASecondWithTheSharingViolation) {
-  TempFile file("ZYP Parameter File\r\n");
+  const testing::ScratchFile file(L"held.txt", "ZYP Parameter File\r\n");
   const UniqueHandle holder = HoldWithoutSharing(file.Path());
   ASSERT_TRUE(holder);
   SystemFiles files;
   const auto started = Clock::now();
   try {
-    files.ReadAll(file.Path16(), kNoLimit);
+    files.ReadAll(U16(file.Path()), kNoLimit);
     ADD_FAILURE() << "a held file was read";
   } catch (const PlatformError& error) {
     EXPECT_EQ(error.Code(), static_cast<std::uint32_t>(ERROR_SHARING_VIOLATION));

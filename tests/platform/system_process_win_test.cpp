@@ -17,6 +17,7 @@ TEST(SystemProcess, ProgramPathThatTheSystemWouldCutIsAnError) {
   EXPECT_EQ(SystemProcess(length + 1).ModuleFileName(), full) << "a path that just fits";
 
   for (const std::uint32_t capacity : {std::uint32_t{length}, std::uint32_t{length - 1}, std::uint32_t{5}}) {
+    SCOPED_TRACE(capacity);
     try {
       SystemProcess(capacity).ModuleFileName();
       ADD_FAILURE() << "a path cut to " << capacity << " characters was taken";

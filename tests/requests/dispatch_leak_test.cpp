@@ -15,34 +15,17 @@
 #include "platform/win32/system_registry.h"
 #include "tests/fakes/fake_desktop.h"
 #include "tests/fakes/fake_queue_pipe.h"
+#include "tests/support/scratch_files.h"
+#include "tests/support/settings_key_snapshot.h"
 
 namespace zyp {
 namespace {
 
-constexpr wchar_t kVendorKey[] = L"SOFTWARE\\Tarvesk Software";
-constexpr wchar_t kKey[] = L"SOFTWARE\\Tarvesk Software\\Pelloran";
-
-bool KeyExists(const wchar_t* path) {
-  HKEY key = nullptr;
-  if (::RegOpenKeyExW(HKEY_CURRENT_USER, path, 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
-  ::RegCloseKey(key);
-  return true;
-}
-
-// Takes away what the requests leave in the shared prefix, also when the
-// test stops early: the settings key (or the agent it stored), the cookie
-// file and the folders made for it.
-class Leftovers {
+// Takes away the cookie file that the requests leave in the shared prefix,
+// and the folders made for it, also when the test stops early.
+class CookieLeftovers {
  public:
-  Leftovers() : vendorExisted_(KeyExists(kVendorKey)), keyExisted_(KeyExists(kKey)) {}
-  ~Leftovers() {
-    if (!vendorExisted_) {
-      ::RegDeleteTreeW(HKEY_CURRENT_USER, kVendorKey);
-    } else if (!keyExisted_) {
-      ::RegDeleteTreeW(HKEY_CURRENT_USER, kKey);
-    } else {
-      ::RegDeleteKeyValueW(HKEY_CURRENT_USER, kKey, L"ZYPAgentLT");
-    }
+  ~CookieLeftovers() {
     if (cookieFolder_.empty()) return;
     ::DeleteFileW((cookieFolder_ + L"\\example.com.dat").c_str());
     // Only empty folders go: others' files stay.
@@ -56,8 +39,6 @@ class Leftovers {
   }
 
  private:
-  bool vendorExisted_;
-  bool keyExisted_;
   std::wstring cookieFolder_;
   std::wstring folderRoot_;
 };
@@ -80,12 +61,6 @@ Usage CurrentUsage() {
   return usage;
 }
 
-std::wstring TempFolder() {
-  wchar_t path[MAX_PATH + 1] = {};
-  ::GetTempPathW(MAX_PATH, path);
-  return path;
-}
-
 void WriteFileBytes(const std::wstring& path, const std::string& bytes) {
   HANDLE file = ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   ASSERT_NE(file, INVALID_HANDLE_VALUE);
@@ -95,19 +70,18 @@ void WriteFileBytes(const std::wstring& path, const std::string& bytes) {
 }
 
 TEST(DispatchLeaks, ThousandRequestsLeaveHandlesAndMemoryFlat) {
-  Leftovers leftovers;
-  HKEY key = nullptr;
-  ASSERT_EQ(::RegCreateKeyExW(HKEY_CURRENT_USER, kKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
-            ERROR_SUCCESS);
-  ::RegCloseKey(key);
+  // The settings key (and the agent the requests store in it) is put back.
+  const testing::SettingsKeySnapshot settings;
+  testing::SettingsKeySnapshot::CreateKey();
+  CookieLeftovers leftovers;
 
   win32::SystemFiles files;
   win32::SystemLocale locale;
   win32::SystemRegistry registry;
   fakes::FakeQueuePipe pipe;
   cookies::CookieStore cookies(files, locale);
-  leftovers.CookiesIn(cookies.CookieFolder(), TempFolder());
-  const std::wstring parameterFile = TempFolder() + L"zyp-leak-request.txt";
+  leftovers.CookiesIn(cookies.CookieFolder(), testing::TempFolder());
+  const std::wstring parameterFile = testing::TempFolder() + L"zyp-leak-request.txt";
   const std::string request =
       "ZYP Parameter File\r\nhttp://www.leak-test.example.com/file.zip\r\n"
       "cookielist=session=abc; theme=dark; SESSION=def\r\ncookies=LT\r\nagent=Leak/1.0\r\n"

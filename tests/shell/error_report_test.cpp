@@ -21,7 +21,10 @@ TEST(ErrorReportText, AppendsAFullStopOnlyWhereOneIsMissing) {
       {u"Line\r\n", u"Line\r\n"},
       {u"\u00e9", u"\u00e9."},
   };
-  for (const auto& c : cases) EXPECT_EQ(ErrorReportText(c.message), c.text);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(c.message));
+    EXPECT_EQ(ErrorReportText(c.message), c.text);
+  }
 }
 
 }  // namespace

@@ -5,8 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <thread>
+#include <string_view>
 #include <vector>
 
 #include "app/application.h"
@@ -16,63 +15,24 @@
 #include "pipes/pipe_module.h"
 #include "tests/fakes/fake_files.h"
 #include "tests/fakes/fake_locale.h"
+#include "tests/support/test_pipe_server.h"
 
 namespace zyp::app {
 namespace {
 
-constexpr wchar_t kPipePath[] = L"\\\\.\\pipe\\ZYPQueueURLPipeServer";
-
-// One pipe instance that reads everything until the client goes; its handle
-// stays open so the test can ask whether the client end is still there.
-class ReadingServer {
- public:
-  ReadingServer() {
-    pipe_ = ::CreateNamedPipeW(kPipePath, PIPE_ACCESS_DUPLEX, PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT,
-                               PIPE_UNLIMITED_INSTANCES, 65536, 65536, 0, nullptr);
-    reader_ = std::thread([this] {
-      ::ConnectNamedPipe(pipe_, nullptr);
-      connected_ = true;
-      std::vector<char> buffer(65536);
-      DWORD read = 0;
-      while (::ReadFile(pipe_, buffer.data(), static_cast<DWORD>(buffer.size()), &read, nullptr) ||
-             ::GetLastError() == ERROR_MORE_DATA) {
-        received_ += read;
-      }
-    });
-  }
-  ~ReadingServer() {
-    // The reader ends when its client goes; one that never came is let in
-    // and sent away at once.
-    if (!connected_) ::CloseHandle(::CreateFileW(kPipePath, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
-    reader_.join();
-    ::CloseHandle(pipe_);
-  }
-  bool Valid() const { return pipe_ != INVALID_HANDLE_VALUE; }
-  // Whether a client end is still open on the instance.
-  bool ClientConnected() const {
-    DWORD available = 0;
-    return ::PeekNamedPipe(pipe_, nullptr, 0, nullptr, &available, nullptr) != FALSE;
-  }
-  std::size_t Received() const { return received_; }
-
- private:
-  HANDLE pipe_ = INVALID_HANDLE_VALUE;
-  std::thread reader_;
-  std::atomic<bool> connected_{false};
-  std::atomic<std::size_t> received_{0};
-};
+constexpr std::string_view kMessage = "ADDURL:http://order.example/";
 
 // A notification area that is there and takes every call, noting for each
 // deletion whether the pipe client was still connected at that moment.
 class RecordingArea : public platform::NotificationArea {
  public:
-  explicit RecordingArea(const ReadingServer& server) : server_(server) {}
+  explicit RecordingArea(testing::TestPipeServer& server) : server_(server) {}
   std::vector<platform::NotifyAction> actions;
   bool clientConnectedAtDelete = false;
 
   platform::NotifyResult Notify(platform::NotifyAction action, const platform::NotifyIconRecord&) override {
     actions.push_back(action);
-    if (action == platform::NotifyAction::kDelete) clientConnectedAtDelete = server_.ClientConnected();
+    if (action == platform::NotifyAction::kDelete) clientConnectedAtDelete = server_.ClientConnected(0);
     return {true, 0};
   }
   bool Present() override { return true; }
@@ -82,12 +42,13 @@ class RecordingArea : public platform::NotificationArea {
   void Pause(std::uint32_t) override {}
 
  private:
-  const ReadingServer& server_;
+  testing::TestPipeServer& server_;
 };
 
 TEST(TearDownOrder, TrayGoesBeforeThePipeClientWhoseWorkerEndsBeforeTheModule) {
-  ReadingServer server;
-  ASSERT_TRUE(server.Valid());
+  // Reads everything until the client goes; its end stays open, so the test
+  // can ask whether the client's end is still there.
+  testing::TestPipeServer server({.name = u"ZYPQueueURLPipeServer"});
   RecordingArea area(server);
   fakes::FakeFiles files;
   fakes::FakeLocale locale;
@@ -112,9 +73,9 @@ TEST(TearDownOrder, TrayGoesBeforeThePipeClientWhoseWorkerEndsBeforeTheModule) {
 
     application.Run();
     mainWindow.FinishDelivery(std::chrono::steady_clock::now() + std::chrono::seconds(3));
-    clientConnectedAfterLoop = server.ClientConnected();
+    clientConnectedAfterLoop = server.ClientConnected(0);
     mainWindow.DestroyComponents();
-    clientConnectedAfterComponents = server.ClientConnected();
+    clientConnectedAfterComponents = server.ClientConnected(0);
     exitCode = mainWindow.ExitCode();
   }
   EXPECT_TRUE(clientConnectedAfterLoop);
@@ -123,7 +84,8 @@ TEST(TearDownOrder, TrayGoesBeforeThePipeClientWhoseWorkerEndsBeforeTheModule) {
   EXPECT_TRUE(area.clientConnectedAtDelete) << "the tray component went after the pipe client";
   EXPECT_FALSE(clientConnectedAfterComponents) << "the worker still held the pipe when the components were gone";
   EXPECT_EQ(exitCode, 0);
-  EXPECT_EQ(server.Received(), std::string("ADDURL:http://order.example/").size());
+  EXPECT_TRUE(server.WaitForMessages(1, 5000));
+  EXPECT_EQ(server.Messages(), std::vector<testing::Bytes>{testing::Bytes(kMessage.begin(), kMessage.end())});
 }
 
 }  // namespace

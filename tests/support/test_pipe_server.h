@@ -1,7 +1,8 @@
 #pragma once
 // An in-test named-pipe server in message mode, with a name of its own per
-// instance so that tests can run side by side. It records every message it
-// reads, as it came, and can answer, stop reading, or close its end.
+// instance so that tests can run side by side, or the queue manager's. It
+// records every message it reads, as it came, and can answer, stop reading,
+// or close its end.
 #include <windows.h>
 
 #include <atomic>
@@ -15,12 +16,13 @@
 #include <vector>
 
 #include "platform/win32/scoped_handle.h"
+#include "tests/support/pattern_bytes.h"
 
-namespace zyp::pipes::testing {
-
-using Bytes = std::vector<std::uint8_t>;
+namespace zyp::testing {
 
 struct ServerOptions {
+  // The pipe's name; empty: one of its own.
+  std::u16string name = {};
   // False: connections are accepted but not read until StartReading.
   bool read = true;
   // Pause before each read, to stand for a slow server.
@@ -45,6 +47,8 @@ class TestPipeServer {
   bool WaitForMessages(std::size_t count, DWORD timeoutMs);
   std::size_t Connections();
   bool WaitForConnections(std::size_t count, DWORD timeoutMs);
+  // Whether the client of a connection still holds its end, at this moment.
+  bool ClientConnected(std::size_t connection);
   // How many clients have closed their end.
   std::size_t ClientsGone();
   bool WaitForClientsGone(std::size_t count, DWORD timeoutMs);
@@ -88,15 +92,11 @@ class TestPipeServer {
   std::condition_variable changed_;
   std::vector<Bytes> messages_;
   std::vector<std::unique_ptr<Connection>> connections_;
-  std::size_t clientsGone_ = 0;
+  std::size_t clients_gone_ = 0;
   std::deque<std::pair<std::size_t, Bytes>> outgoing_;
   bool stopping_ = false;
   std::thread acceptor_;
   std::thread sender_;
 };
 
-// A file name pattern count in a folder, for the temporary files of
-// multi-packet messages.
-std::size_t CountFiles(const std::wstring& folder, const wchar_t* pattern);
-
-}  // namespace zyp::pipes::testing
+}  // namespace zyp::testing

@@ -1,9 +1,9 @@
-#include "tests/pipes/test_pipe_server.h"
+#include "tests/support/test_pipe_server.h"
 
 #include <atomic>
 #include <chrono>
 
-namespace zyp::pipes::testing {
+namespace zyp::testing {
 
 namespace {
 
@@ -17,8 +17,10 @@ win32::UniqueHandle NewEvent(bool manual = true) {
 
 TestPipeServer::TestPipeServer(ServerOptions options)
     : options_(options), stop_(NewEvent()), reading_(NewEvent()), ready_(NewEvent()) {
-  const std::wstring name = L"zyp_test_" + std::to_wstring(::GetCurrentProcessId()) + L"_" +
-                            std::to_wstring(++g_serial) + L"_" + std::to_wstring(::GetTickCount());
+  const std::wstring name = options_.name.empty()
+                                ? L"zyp_test_" + std::to_wstring(::GetCurrentProcessId()) + L"_" +
+                                      std::to_wstring(++g_serial) + L"_" + std::to_wstring(::GetTickCount())
+                                : std::wstring(options_.name.begin(), options_.name.end());
   name_.assign(name.begin(), name.end());
   path_ = L"\\\\.\\pipe\\" + name;
   if (options_.read) ::SetEvent(reading_.Get());
@@ -96,7 +98,7 @@ void TestPipeServer::Serve(Connection& connection) {
         ::GetLastError() == ERROR_BROKEN_PIPE) {
       {
         std::lock_guard lock(mutex_);
-        ++clientsGone_;
+        ++clients_gone_;
       }
       changed_.notify_all();
       return;
@@ -133,7 +135,7 @@ void TestPipeServer::Serve(Connection& connection) {
     } else if (error != ERROR_MORE_DATA) {
       {
         std::lock_guard lock(mutex_);
-        ++clientsGone_;
+        ++clients_gone_;
       }
       changed_.notify_all();
       return;
@@ -182,13 +184,24 @@ bool TestPipeServer::WaitForConnections(std::size_t count, DWORD timeoutMs) {
   return WaitFor(timeoutMs, [&] { return connections_.size() >= count; });
 }
 
+bool TestPipeServer::ClientConnected(std::size_t index) {
+  Connection* connection = nullptr;
+  {
+    std::lock_guard lock(mutex_);
+    if (index >= connections_.size()) return false;
+    connection = connections_[index].get();
+  }
+  std::lock_guard lock(connection->release);
+  return connection->pipe && ::PeekNamedPipe(connection->pipe.Get(), nullptr, 0, nullptr, nullptr, nullptr);
+}
+
 std::size_t TestPipeServer::ClientsGone() {
   std::lock_guard lock(mutex_);
-  return clientsGone_;
+  return clients_gone_;
 }
 
 bool TestPipeServer::WaitForClientsGone(std::size_t count, DWORD timeoutMs) {
-  return WaitFor(timeoutMs, [&] { return clientsGone_ >= count; });
+  return WaitFor(timeoutMs, [&] { return clients_gone_ >= count; });
 }
 
 void TestPipeServer::StartReading() { ::SetEvent(reading_.Get()); }
@@ -249,15 +262,4 @@ void TestPipeServer::Disconnect(std::size_t index) {
   ::DisconnectNamedPipe(connection->pipe.Get());
 }
 
-std::size_t CountFiles(const std::wstring& folder, const wchar_t* pattern) {
-  WIN32_FIND_DATAW data;
-  HANDLE find = ::FindFirstFileW((folder + pattern).c_str(), &data);
-  if (find == INVALID_HANDLE_VALUE) return 0;
-  std::size_t count = 0;
-  do ++count;
-  while (::FindNextFileW(find, &data));
-  ::FindClose(find);
-  return count;
-}
-
-}  // namespace zyp::pipes::testing
+}  // namespace zyp::testing

@@ -1,0 +1,69 @@
+#include "tests/support/scratch_files.h"
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include "platform/win32/scoped_handle.h"
+
+namespace zyp::testing {
+
+namespace {
+
+struct FindTraits {
+  using Type = HANDLE;
+  static Type Empty() { return INVALID_HANDLE_VALUE; }
+  static bool IsValid(Type h) { return h != INVALID_HANDLE_VALUE; }
+  static void Close(Type h) { ::FindClose(h); }
+};
+using UniqueFind = win32::Scoped<FindTraits>;
+
+std::wstring ScratchPath(std::wstring_view name) {
+  return TempFolder() + L"zyp-" + std::to_wstring(::GetCurrentProcessId()) + L"-" + std::wstring(name);
+}
+
+}  // namespace
+
+std::wstring TempFolder() {
+  wchar_t folder[MAX_PATH + 1] = {};
+  ::GetTempPathW(MAX_PATH, folder);
+  return folder;
+}
+
+std::size_t CountFiles(const std::wstring& folder, const wchar_t* pattern) {
+  WIN32_FIND_DATAW data;
+  const UniqueFind find(::FindFirstFileW((folder + pattern).c_str(), &data));
+  if (!find) return 0;
+  std::size_t count = 0;
+  do ++count;
+  while (::FindNextFileW(find.Get(), &data));
+  return count;
+}
+
+ScratchFile::ScratchFile(std::wstring_view name, std::string_view bytes) : path_(ScratchPath(name)) {
+  const win32::UniqueHandle file(
+      ::CreateFileW(path_.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  DWORD written = 0;
+  EXPECT_TRUE(file && ::WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+              written == bytes.size())
+      << "cannot write " << std::string(path_.begin(), path_.end());
+}
+
+ScratchFile::~ScratchFile() { ::DeleteFileW(path_.c_str()); }
+
+ScratchFolder::ScratchFolder(std::wstring_view name) : path_(ScratchPath(name) + L"\\") {
+  EXPECT_TRUE(::CreateDirectoryW(path_.c_str(), nullptr) || ::GetLastError() == ERROR_ALREADY_EXISTS)
+      << "cannot make " << std::string(path_.begin(), path_.end());
+}
+
+ScratchFolder::~ScratchFolder() {
+  WIN32_FIND_DATAW data;
+  if (const UniqueFind find(::FindFirstFileW((path_ + L"*").c_str(), &data)); find) {
+    do {
+      if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) ::DeleteFileW((path_ + data.cFileName).c_str());
+    } while (::FindNextFileW(find.Get(), &data));
+  }
+  ::RemoveDirectoryW(path_.c_str());
+}
+
+}  // namespace zyp::testing

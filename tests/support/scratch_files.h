@@ -1,0 +1,48 @@
+#pragma once
+// Files and folders that a test makes in the temporary folder and takes
+// away when it ends, named after the test process so that tests can run
+// side by side.
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace zyp::testing {
+
+// The temporary folder, with its trailing "\".
+std::wstring TempFolder();
+
+// How many files in the folder match the pattern (such as L"PMM*.tmp").
+std::size_t CountFiles(const std::wstring& folder, const wchar_t* pattern);
+
+// A file "zyp-<process id>-<name>" in the temporary folder holding exactly
+// the bytes; removed when it goes, if something else did not remove it.
+class ScratchFile {
+ public:
+  ScratchFile(std::wstring_view name, std::string_view bytes);
+  ~ScratchFile();
+  ScratchFile(const ScratchFile&) = delete;
+  ScratchFile& operator=(const ScratchFile&) = delete;
+
+  const std::wstring& Path() const { return path_; }
+
+ private:
+  std::wstring path_;
+};
+
+// A folder "zyp-<process id>-<name>" in the temporary folder, removed with
+// what is left in it when it goes.
+class ScratchFolder {
+ public:
+  explicit ScratchFolder(std::wstring_view name);
+  ~ScratchFolder();
+  ScratchFolder(const ScratchFolder&) = delete;
+  ScratchFolder& operator=(const ScratchFolder&) = delete;
+
+  // With its trailing "\".
+  const std::wstring& Path() const { return path_; }
+
+ private:
+  std::wstring path_;
+};
+
+}  // namespace zyp::testing
