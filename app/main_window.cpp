@@ -131,6 +131,7 @@ void TfrmZYPQueueAddURL::FinishDelivery(std::chrono::steady_clock::time_point de
       application_.ReportError(std::current_exception());
     }
   }
+  connectionLost_ = !writeConfirmed_ && !PipeClient2->Connected();
   if (!writeConfirmed_) trace_.NoteCause("the queue manager did not confirm reading the whole message in time");
 }
 
@@ -156,9 +157,9 @@ void TfrmZYPQueueAddURL::DestroyComponents() {
 
 int TfrmZYPQueueAddURL::ExitCode() const {
   using intake::PipeProgress;
-  const PipeProgress progress = writeConfirmed_ ? PipeProgress::Read
-                                : allWritten_   ? PipeProgress::InPipe
-                                                : PipeProgress::Incomplete;
+  const PipeProgress progress = writeConfirmed_                   ? PipeProgress::Read
+                                : allWritten_ && !connectionLost_ ? PipeProgress::InPipe
+                                                                  : PipeProgress::Incomplete;
   return intake::ExitCodeFor(delivery_, progress, errorReported_);
 }
 

@@ -68,6 +68,9 @@ class TfrmZYPQueueAddURL final : public win32::MessageWindow {
   intake::Delivery delivery_ = intake::Delivery::NotDelivered;
   bool writeConfirmed_ = false;
   bool allWritten_ = false;
+  // The server ended the connection before it confirmed reading: it throws
+  // away whatever it had not read, so nothing written is still on its way.
+  bool connectionLost_ = false;
   bool errorReported_ = false;
 };
 

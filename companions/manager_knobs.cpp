@@ -15,6 +15,7 @@ ManagerKnobs ManagerKnobs::FromEnvironment() {
   knobs.floodMb = EnvironmentNumber(u"ZYP_QM_FLOOD_MB", knobs.floodMb);
   knobs.closeAfter = EnvironmentNumber(u"ZYP_QM_CLOSE_AFTER", 0);
   knobs.hangUp = EnvironmentNumber(u"ZYP_QM_HANG_UP", 0) != 0;
+  knobs.hangUpUnread = EnvironmentNumber(u"ZYP_QM_HANG_UP_UNREAD", 0) != 0;
   knobs.idleMs = EnvironmentNumber(u"ZYP_QM_IDLE_MS", knobs.idleMs);
   return knobs;
 }

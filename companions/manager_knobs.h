@@ -12,6 +12,8 @@
 //                           "huge" (one message of ZYP_QM_FLOOD_MB MiB, 256)
 //   ZYP_QM_CLOSE_AFTER=n    drop a connection after it carried n pipe messages
 //   ZYP_QM_HANG_UP=1        drop every connection as soon as it is accepted
+//   ZYP_QM_HANG_UP_UNREAD=1 drop every connection once a message waits in it,
+//                           without reading it
 //   ZYP_QM_IDLE_MS=n        exit after n ms without any activity
 #include <cstdint>
 #include <string>
@@ -28,6 +30,7 @@ struct ManagerKnobs {
   std::uint32_t floodMb = 256;
   std::uint32_t closeAfter = 0;  // 0: never
   bool hangUp = false;
+  bool hangUpUnread = false;
   std::uint32_t idleMs = 5000;
 
   static ManagerKnobs FromEnvironment();

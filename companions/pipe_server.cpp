@@ -184,6 +184,16 @@ void PipeServer::Serve(win32::UniqueHandle pipe, std::uint32_t connection) noexc
       journal_.Write(JournalEntry("disconnect").Number("connection", connection).Text("reason", u"hang up"));
       return;
     }
+    if (knobs_.hangUpUnread) {
+      // The client's write is complete once its bytes wait in the pipe.
+      DWORD waiting = 0;
+      while (::PeekNamedPipe(pipe.Get(), nullptr, 0, nullptr, &waiting, nullptr) && waiting == 0 &&
+             ::WaitForSingleObject(stop_.Get(), 5) == WAIT_TIMEOUT) {
+      }
+      ::DisconnectNamedPipe(pipe.Get());
+      journal_.Write(JournalEntry("disconnect").Number("connection", connection).Text("reason", u"hang up unread"));
+      return;
+    }
     if (knobs_.noRead) {
       ::WaitForSingleObject(stop_.Get(), INFINITE);
       journal_.Write(JournalEntry("disconnect").Number("connection", connection).Text("reason", u"stop"));

@@ -285,6 +285,19 @@ const FaultCase kCases[] = {
          EXPECT_GE(Disconnects(journal, u"hang up"), 1u) << "the program did connect";
        };
      }},
+    {"hangs_up_with_the_message_unread",
+     {{L"ZYP_QM_HANG_UP_UNREAD", L"1"}},
+     2,
+     false,
+     [](Scene& scene) {
+       // The whole message went into the pipe, but a server that ends the
+       // connection throws away what it has not read: it is lost, not handed
+       // over.
+       PlainRequest(scene, L"unread");
+       scene.check = [](const RunResult&, const Journal& journal) {
+         EXPECT_EQ(Disconnects(journal, u"hang up unread"), 1u) << journal.Text();
+       };
+     }},
     {"closes_in_the_middle_of_a_message",
      {{L"ZYP_QM_CLOSE_AFTER", L"2"}},
      2,
