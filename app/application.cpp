@@ -7,6 +7,8 @@ namespace zyp::app {
 
 namespace {
 
+constexpr wchar_t kWindowClass[] = L"TApplication";
+
 // The executable's name without folder and extension, every character after
 // the first lowered.
 std::u16string TitleFromModule() {
@@ -41,7 +43,7 @@ std::u16string InnermostMessage(std::exception_ptr error, bool& silent) {
 }  // namespace
 
 Application::Application() : icon_(::LoadIconW(::GetModuleHandleW(nullptr), L"MAINICON")), title_(TitleFromModule()) {
-  Create(L"TApplication", WS_EX_TOOLWINDOW, WS_POPUP | WS_CAPTION | WS_CLIPSIBLINGS | WS_SYSMENU | WS_MINIMIZEBOX,
+  Create(kWindowClass, WS_EX_TOOLWINDOW, WS_POPUP | WS_CAPTION | WS_CLIPSIBLINGS | WS_SYSMENU | WS_MINIMIZEBOX,
          win32::Wide(title_), 0, 0, 0, 0, nullptr, icon_);
 }
 
@@ -82,12 +84,12 @@ bool Application::ReportError(std::exception_ptr error) {
   bool silent = false;
   const std::u16string text = ErrorReportText(InnermostMessage(error, silent));
   if (silent) return false;
-  if (OnReport) OnReport(text);
+  if (onReport) onReport(text);
   HWND owner = ::GetActiveWindow();
   if (owner == nullptr) owner = Handle();
   // On top and in front: behind the browser, nobody would see the box the
   // run waits for.
-  ShowMessageBox(owner, win32::Wide(text), win32::Wide(title_), MB_ICONERROR | MB_OK | MB_TOPMOST | MB_SETFOREGROUND);
+  showMessageBox(owner, win32::Wide(text), win32::Wide(title_), MB_ICONERROR | MB_OK | MB_TOPMOST | MB_SETFOREGROUND);
   return true;
 }
 

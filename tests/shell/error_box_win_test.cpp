@@ -16,7 +16,7 @@ TEST(ErrorBox, KeepsOwnerCaptionAndTextAndComesToTheFrontOnTop) {
     UINT type;
   };
   std::vector<Shown> shown;
-  application.ShowMessageBox = [&](HWND owner, const wchar_t* text, const wchar_t* caption, UINT type) {
+  application.showMessageBox = [&](HWND owner, const wchar_t* text, const wchar_t* caption, UINT type) {
     shown.push_back({owner, text, caption, type});
     return IDOK;
   };

@@ -99,7 +99,7 @@ TEST(TearDownOrder, TrayGoesBeforeThePipeClientWhoseWorkerEndsBeforeTheModule) {
     pipes::PipeModule pipeModule;
     cookies::CookieStore cookies(files, locale);
     intake::Trace trace;
-    TfrmZYPQueueAddURL mainWindow(application, area, files, locale, cookies, trace, [&](intake::Services& services) {
+    MainWindow mainWindow(application, area, files, locale, cookies, trace, [&](intake::Services& services) {
       EXPECT_TRUE(intake::ConnectQueue(services.pipe));
       intake::SendPipeText(services.pipe, u"ADDURL:http://order.example/");
       services.windowing.Post(services.windowing.MainWindow(), WM_CLOSE, 0, 0);
