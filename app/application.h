@@ -46,7 +46,6 @@ class Application final : public win32::MessageWindow, public TrayApplication {
   HICON icon_;  // shared with the module: never destroyed
   std::u16string title_;
   ApplicationMessageWatcher* watcher_ = nullptr;
-  bool terminated_ = false;
 };
 
 }  // namespace zyp::app

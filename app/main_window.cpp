@@ -34,14 +34,16 @@ MainWindow::MainWindow(Application& application, platform::NotificationArea& not
                        platform::Locale& locale, cookies::CookieStore& cookies, intake::Trace& trace, Work work)
     : application_(application), files_(files), locale_(locale), cookies_(cookies), trace_(trace) {
   RECT frame{0, 0, kClientWidth, kClientHeight};
+  // Fails only for a style it does not know; the frame then keeps the client size.
   ::AdjustWindowRectEx(&frame, kStyle, FALSE, 0);
-  if (!Create(kWindowClass, 0, kStyle, kCaption, kDesignLeft, kDesignTop, frame.right - frame.left,
-              frame.bottom - frame.top)) {
+  try {
+    Create(kWindowClass, 0, kStyle, kCaption, kDesignLeft, kDesignTop, frame.right - frame.left,
+           frame.bottom - frame.top);
+  } catch (const PlatformError& error) {
     // Without the window there is no work and no close request: report it
     // and let the message loop end at once.
-    const DWORD code = ::GetLastError();
     std::u16string message = u"The program's window cannot be created";
-    if (code != ERROR_SUCCESS) message += u": " + win32::SystemMessage(code);
+    if (error.Code() != ERROR_SUCCESS) message += u": " + error.Message();
     error_reported_ = true;
     application_.ReportError(std::make_exception_ptr(Error(message)));
     ::PostQuitMessage(0);
@@ -53,7 +55,8 @@ MainWindow::MainWindow(Application& application, platform::NotificationArea& not
   } catch (...) {
     error_reported_ = true;
     application_.ReportError(std::current_exception());
-    // Nothing else would ever close the hidden window: end the run.
+    // Nothing else would ever close the hidden window: end the run. The
+    // window's own queue is empty, so the post cannot fail for want of room.
     ::PostMessageW(Handle(), WM_CLOSE, 0, 0);
   }
 }
@@ -122,6 +125,7 @@ void MainWindow::FinishDelivery(std::chrono::steady_clock::time_point deadline) 
     const auto left =
         std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     if (left.count() <= 0) break;
+    // Whatever ends the wait, the loop looks at the queue and the time again.
     ::MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(left.count()), QS_ALLINPUT);
     try {
       pipes::PumpMessages();

@@ -1,6 +1,6 @@
 #include "app/tray_icon.h"
 
-#include "platform/win32/wide_text.h"
+#include "platform/error.h"
 
 namespace zyp::app {
 
@@ -24,7 +24,7 @@ TrayIcon::TrayIcon(TrayApplication& application, platform::NotificationArea& not
       retry_budget_ms_(retryBudgetMs) {
   // A top-level window, not a message-only one: only top-level windows hear
   // the shell's broadcast when it starts again.
-  if (!Create(kWindowClass, WS_EX_TOOLWINDOW, WS_POPUP, L"", 0, 0, 0, 0)) throw win32::LastPlatformError();
+  Create(kWindowClass, WS_EX_TOOLWINDOW, WS_POPUP, L"", 0, 0, 0, 0);
 }
 
 TrayIcon::~TrayIcon() {
@@ -53,6 +53,8 @@ void TrayIcon::Loaded() {
   current_icon_ = application_.ApplicationIcon();
   if (active_) Activate();
   if (!visibility_.Contains(TrayVisibility::VisibleTaskBar)) {
+    // Returns the window that was active: a refusal only leaves the
+    // activation where it was, which the hiding moves on anyway.
     ::SetActiveWindow(application_.ApplicationWindow());
     HideApplication();
     state_.Include(TrayIconState::AppHiddenButNotMinimized);
@@ -88,47 +90,79 @@ bool TrayIcon::ApplicationCountsAsVisible() const {
 
 void TrayIcon::HideApplication() {
   // Hiding would otherwise animate like a minimise; switched off for this
-  // one call and on again, never saved to the user's profile.
-  const bool animation = area_.AnimationOn();
-  if (animation) area_.SetAnimation(false);
+  // one call and on again, never saved to the user's profile. It only spares
+  // an animation: a setting the system will not tell or take leaves the
+  // hiding animated, and nothing is reported.
+  bool switchedOff = false;
+  try {
+    if (area_.AnimationOn()) {
+      area_.SetAnimation(false);
+      switchedOff = true;
+    }
+  } catch (const PlatformError&) {
+  }
+  // Returns whether the window was visible before; it cannot fail.
   ::ShowWindow(application_.ApplicationWindow(), SW_HIDE);
-  if (animation) area_.SetAnimation(true);
+  if (!switchedOff) return;
+  try {
+    area_.SetAnimation(true);
+  } catch (const PlatformError&) {
+  }
 }
 
 void TrayIcon::AddIcon() {
   if (!Notify(NotifyAction::kAdd)) return;
   state_.Include(TrayIconState::TrayIconVisible);
+  // An icon that keeps the old behaviour still shows and goes as it should.
   if (set_version_) Notify(NotifyAction::kSetVersion);
 }
 
 void TrayIcon::RemoveIcon() {
-  Notify(NotifyAction::kDelete);
   // Whether or not the shell confirmed it, the icon is not ours to show any more.
+  Notify(NotifyAction::kDelete);
   state_.Exclude(TrayIconState::TrayIconVisible);
 }
 
 bool TrayIcon::Notify(NotifyAction action) {
-  platform::NotifyResult result = area_.Notify(action, record_);
-  for (int attempt = 0; !result.succeeded && attempt < kMaxRetries; ++attempt) {
-    // Only a shell that is there but busy may succeed later; any other
-    // error, or no notification area at all, is final.
-    if (result.lastError != 0 && result.lastError != ERROR_TIMEOUT) return false;
-    if (visibility_.Contains(TrayVisibility::NoRetryOnFailure)) return false;
-    if (retry_budget_ms_ < kRetryPauseMs || !area_.Present()) return false;
+  for (int attempt = 0;; ++attempt) {
+    try {
+      area_.Notify(action, record_);
+      return true;
+    } catch (const PlatformError& error) {
+      if (!MayRetry(error.Code(), attempt)) return false;
+    }
     retry_budget_ms_ -= kRetryPauseMs;
     area_.Pause(kRetryPauseMs);
     // A failed add may have put the icon there after all, and a failed
     // delete may have taken it away: a modify tells which.
-    if (action == NotifyAction::kAdd && area_.Notify(NotifyAction::kModify, record_).succeeded) return true;
-    if (action == NotifyAction::kDelete && !area_.Notify(NotifyAction::kModify, record_).succeeded) return true;
-    result = area_.Notify(action, record_);
+    if (action == NotifyAction::kAdd && Succeeds(NotifyAction::kModify)) return true;
+    if (action == NotifyAction::kDelete && !Succeeds(NotifyAction::kModify)) return true;
   }
-  return result.succeeded;
+}
+
+bool TrayIcon::MayRetry(std::uint32_t error, int attempt) const {
+  if (attempt >= kMaxRetries) return false;
+  // Only a shell that is there but busy may succeed later; any other
+  // error, or no notification area at all, is final.
+  if (error != 0 && error != ERROR_TIMEOUT) return false;
+  if (visibility_.Contains(TrayVisibility::NoRetryOnFailure)) return false;
+  return retry_budget_ms_ >= kRetryPauseMs && area_.Present();
+}
+
+bool TrayIcon::Succeeds(NotifyAction action) {
+  try {
+    area_.Notify(action, record_);
+    return true;
+  } catch (const PlatformError&) {
+    return false;
+  }
 }
 
 LRESULT TrayIcon::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
   if (active_ && !loading_) {
-    if (message == taskbar_created_) {
+    // No number for the message when the system's table of names is full:
+    // the shell's restart then goes unheard.
+    if (taskbar_created_ != 0 && message == taskbar_created_) {
       // The shell has started again and knows no icons: put ours back.
       if (state_.Contains(TrayIconState::TrayIconVisible)) RemoveIcon();
       AddIcon();

@@ -114,8 +114,12 @@ class TrayIcon final : public win32::MessageWindow, private ApplicationMessageWa
   void HideApplication();
   void AddIcon();
   void RemoveIcon();
-  // One call of the notification area, with the retry rule for a failure.
+  // One call of the notification area, with the retry rule for a failure;
+  // true when it took effect.
   bool Notify(platform::NotifyAction action);
+  bool MayRetry(std::uint32_t error, int attempt) const;
+  // One call without retries.
+  bool Succeeds(platform::NotifyAction action);
 
   TrayApplication& application_;
   platform::NotificationArea& area_;

@@ -15,13 +15,17 @@ TfrmZYPQueueManager::TfrmZYPQueueManager(Journal& journal, ActivityClock& activi
     : journal_(journal), activity_(activity), idleMs_(idleMs), queueStarted_(queueStarted) {
   progressMessage_ = ::RegisterWindowMessageW(win32::Wide(std::u16string(intake::kProgressMessageName)));
   const std::u16string className(intake::kManagerWindowClass);
-  if (Create(win32::Wide(className), 0, WS_OVERLAPPEDWINDOW, L"ZYP Queue Manager", CW_USEDEFAULT, CW_USEDEFAULT, 400,
-             300)) {
-    ::SetTimer(Handle(), kIdleTimer, kIdleCheckMs, nullptr);
-    // A manager that runs elevated would otherwise never see the control
-    // message of a program that runs with the user's normal rights.
-    ::ChangeWindowMessageFilterEx(Handle(), progressMessage_, MSGFLT_ALLOW, nullptr);
+  try {
+    Create(win32::Wide(className), 0, WS_OVERLAPPEDWINDOW, L"ZYP Queue Manager", CW_USEDEFAULT, CW_USEDEFAULT, 400,
+           300);
+  } catch (const PlatformError& error) {
+    creationError_ = error.Code();
+    return;
   }
+  ::SetTimer(Handle(), kIdleTimer, kIdleCheckMs, nullptr);
+  // A manager that runs elevated would otherwise never see the control
+  // message of a program that runs with the user's normal rights.
+  ::ChangeWindowMessageFilterEx(Handle(), progressMessage_, MSGFLT_ALLOW, nullptr);
 }
 
 TfrmZYPQueueManager::~TfrmZYPQueueManager() {

@@ -9,6 +9,7 @@ namespace {
 // A piece of token information, in a block of the size the token asks for.
 std::optional<std::vector<std::uint8_t>> TokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS kind) {
   DWORD size = 0;
+  // Asks only for the size: the call fails by design, with the size set.
   ::GetTokenInformation(token, kind, nullptr, 0, &size);
   if (size == 0) return std::nullopt;
   std::vector<std::uint8_t> block(size);

@@ -17,7 +17,7 @@
 namespace zyp::app {
 namespace {
 
-using platform::NotifyResult;
+using fakes::NotifyAnswer;
 using Log = std::vector<std::string>;
 using enum TrayVisibility;
 using enum TrayIconState;
@@ -27,9 +27,7 @@ using enum TrayIconState;
 class FakeApplication final : public win32::MessageWindow, public TrayApplication {
  public:
   FakeApplication() {
-    if (!Create(L"TrayTestApplication", WS_EX_TOOLWINDOW, WS_POPUP | WS_SYSMENU | WS_MINIMIZEBOX, L"app", 0, 0, 0, 0)) {
-      throw win32::LastPlatformError();
-    }
+    Create(L"TrayTestApplication", WS_EX_TOOLWINDOW, WS_POPUP | WS_SYSMENU | WS_MINIMIZEBOX, L"app", 0, 0, 0, 0);
     ::ShowWindow(Handle(), SW_SHOWNOACTIVATE);
   }
 
@@ -211,12 +209,12 @@ TEST_F(TrayIconTest, TheShellsBroadcastReachesTheComponent) {
 // A failed call is tried again only for "no error" or a time-out, a pause
 // apart; a modify shows whether an add or a delete happened after all.
 TEST_F(TrayIconTest, RetryRule) {
-  const NotifyResult busy{false, 0}, timeout{false, ERROR_TIMEOUT}, denied{false, ERROR_ACCESS_DENIED};
-  const NotifyResult ok{true, 0};
+  const NotifyAnswer busy{false, 0}, timeout{false, ERROR_TIMEOUT}, denied{false, ERROR_ACCESS_DENIED};
+  const NotifyAnswer ok{true, 0};
   struct Case {
     const char* name;
     bool atExit;  // a delete at destruction, else an add on TaskbarCreated
-    std::vector<NotifyResult> results;
+    std::vector<NotifyAnswer> results;
     Log expected;
     bool shown;  // after the add
     std::uint32_t budgetMs = 60000;
@@ -265,7 +263,7 @@ TEST_F(TrayIconTest, RetryRule) {
 
 TEST_F(TrayIconTest, AttemptsStopAfterThirtyOneRetries) {
   Load(60000);
-  area_.results.assign(1 + 31 * 2, NotifyResult{false, 0});
+  area_.results.assign(1 + 31 * 2, NotifyAnswer{false, 0});
   TaskbarCreated();
   EXPECT_FALSE(IconShown());
   EXPECT_EQ(area_.pausedMs, 31000u);
@@ -275,7 +273,7 @@ TEST_F(TrayIconTest, AttemptsStopAfterThirtyOneRetries) {
 
 TEST_F(TrayIconTest, AllRetriesOfAComponentShareOneBudget) {
   Load();
-  area_.results.assign(20, NotifyResult{false, 0});
+  area_.results.assign(20, NotifyAnswer{false, 0});
   TaskbarCreated();
   ::SendMessageW(tray_->Handle(), WM_ENDSESSION, FALSE, 0);
   EXPECT_EQ(area_.pausedMs, TrayIcon::kRetryBudgetMs);

@@ -53,7 +53,7 @@ TEST_F(DispatchTest, ControlWordWithManagerRunningPostsProgressWithoutPause) {
     desktop = FakeDesktop{};
     ManagerRunning();
     EXPECT_EQ(Run(c.word), Delivery::Delivered);
-    const std::vector<std::string> expected = {"move -1000,-1000", "register", "find", "post", "close"};
+    const std::vector<std::string> expected = {"move -1000,-1000", "find", "register", "post", "close"};
     EXPECT_EQ(desktop.log, expected);
     ASSERT_EQ(desktop.posted.size(), 2u);
     EXPECT_EQ(desktop.posted[0].window, kManager);

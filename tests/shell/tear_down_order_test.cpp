@@ -70,10 +70,9 @@ class RecordingArea : public platform::NotificationArea {
   std::vector<platform::NotifyAction> actions;
   bool clientConnectedAtDelete = false;
 
-  platform::NotifyResult Notify(platform::NotifyAction action, const platform::NotifyIconRecord&) override {
+  void Notify(platform::NotifyAction action, const platform::NotifyIconRecord&) override {
     actions.push_back(action);
     if (action == platform::NotifyAction::kDelete) clientConnectedAtDelete = server_.ClientConnected();
-    return {true, 0};
   }
   bool Present() override { return true; }
   std::uint32_t ShellMajorVersion() override { return 6; }
