@@ -175,15 +175,13 @@ platform::WindowHandle TracedWindowing::FindTopLevelWindow(const std::u16string&
 
 void TracedWindowing::Post(platform::WindowHandle window, std::uint32_t message, std::uintptr_t wParam,
                            std::intptr_t lParam) {
-  std::uint32_t error = 0;
   try {
     inner_.Post(window, message, wParam, lParam);
   } catch (const PlatformError& refused) {
-    error = refused.Code();
-    TracePost(window, message, wParam, lParam, false, error);
+    TracePost(window, message, wParam, lParam, false, refused.Code());
     throw;
   }
-  TracePost(window, message, wParam, lParam, true, error);
+  TracePost(window, message, wParam, lParam, true, 0);
 }
 
 void TracedWindowing::TracePost(platform::WindowHandle window, std::uint32_t message, std::uintptr_t wParam,
