@@ -10,6 +10,7 @@ namespace {
 
 TEST(ErrorBox, KeepsOwnerCaptionAndTextAndComesToTheFrontOnTop) {
   Application application;
+  ASSERT_NE(application.Handle(), nullptr) << "no application window";
   struct Shown {
     HWND owner;
     std::wstring text, caption;
