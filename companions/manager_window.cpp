@@ -22,9 +22,11 @@ TfrmZYPQueueManager::TfrmZYPQueueManager(Journal& journal, ActivityClock& activi
     creationError_ = error.Code();
     return;
   }
+  // Fails only without a window, and this one exists.
   ::SetTimer(Handle(), kIdleTimer, kIdleCheckMs, nullptr);
   // A manager that runs elevated would otherwise never see the control
-  // message of a program that runs with the user's normal rights.
+  // message of a program that runs with the user's normal rights. Where the
+  // system filters no messages, there is nothing to let through.
   ::ChangeWindowMessageFilterEx(Handle(), progressMessage_, MSGFLT_ALLOW, nullptr);
 }
 
@@ -35,6 +37,7 @@ TfrmZYPQueueManager::~TfrmZYPQueueManager() {
 void TfrmZYPQueueManager::Quit(std::u16string reason) {
   if (!exitReason_.empty()) return;
   exitReason_ = std::move(reason);
+  // A timer that is gone already needs no stopping.
   ::KillTimer(Handle(), kIdleTimer);
   ::PostQuitMessage(0);
 }
