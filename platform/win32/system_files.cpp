@@ -36,7 +36,7 @@ class SystemWritableFile final : public platform::WritableFile {
 // error code and the name of the failing call, or ERROR_SUCCESS with the
 // content set.
 // What was opened decides, not the name: a device, a pipe or a folder is not
-// read, nor a file over the limit. The file is read to its end rather than
+// read (nor a handle that will not say what it is), nor a file over the limit. The file is read to its end rather than
 // trusting its size, since it may grow meanwhile, but never beyond the limit.
 DWORD ReadWhole(const std::u16string& path, std::uint64_t maxSize, platform::FileContent& content, const char*& call) {
   using Status = platform::FileContent::Status;
