@@ -7,10 +7,13 @@ namespace zyp::app {
 
 namespace {
 
+constexpr wchar_t kWindowClass[] = L"TApplication";
+
 // The executable's name without folder and extension, every character after
 // the first lowered.
 std::u16string TitleFromModule() {
   wchar_t path[MAX_PATH + 1] = {};
+  // The program's own file: a longer path is cut, and the title with it.
   ::GetModuleFileNameW(nullptr, path, MAX_PATH);
   std::wstring name = path;
   name = name.substr(name.find_last_of(L"\\:") + 1);
@@ -41,8 +44,13 @@ std::u16string InnermostMessage(std::exception_ptr error, bool& silent) {
 }  // namespace
 
 Application::Application() : icon_(::LoadIconW(::GetModuleHandleW(nullptr), L"MAINICON")), title_(TitleFromModule()) {
-  Create(L"TApplication", WS_EX_TOOLWINDOW, WS_POPUP | WS_CAPTION | WS_CLIPSIBLINGS | WS_SYSMENU | WS_MINIMIZEBOX,
-         win32::Wide(title_), 0, 0, 0, 0, nullptr, icon_);
+  try {
+    Create(kWindowClass, WS_EX_TOOLWINDOW, WS_POPUP | WS_CAPTION | WS_CLIPSIBLINGS | WS_SYSMENU | WS_MINIMIZEBOX,
+           win32::Wide(title_), 0, 0, 0, 0, nullptr, icon_);
+  } catch (const PlatformError&) {
+    // It only owns the programs started and the error boxes, which do
+    // without an owner; the main window's creation reports what failed.
+  }
 }
 
 Application::~Application() {
@@ -57,7 +65,7 @@ LRESULT Application::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
 
 void Application::Run() {
   MSG msg{};
-  while (!terminated_) {
+  for (;;) {
     const bool taken = ::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE) != FALSE;
     // Messages that other threads send, such as the pipe worker's notices,
     // are handled inside PeekMessageW: an error one of them raised is
@@ -65,13 +73,11 @@ void Application::Run() {
     // loop.
     if (auto error = win32::TakeDispatchError()) ReportError(error);
     if (!taken) {
+      // Fails only for a thread without a message queue, and this one has.
       ::WaitMessage();
       continue;
     }
-    if (msg.message == WM_QUIT) {
-      terminated_ = true;
-      break;
-    }
+    if (msg.message == WM_QUIT) return;
     ::TranslateMessage(&msg);
     ::DispatchMessageW(&msg);
     if (auto error = win32::TakeDispatchError()) ReportError(error);
@@ -82,12 +88,13 @@ bool Application::ReportError(std::exception_ptr error) {
   bool silent = false;
   const std::u16string text = ErrorReportText(InnermostMessage(error, silent));
   if (silent) return false;
-  if (OnReport) OnReport(text);
+  if (onReport) onReport(text);
   HWND owner = ::GetActiveWindow();
   if (owner == nullptr) owner = Handle();
   // On top and in front: behind the browser, nobody would see the box the
-  // run waits for.
-  ShowMessageBox(owner, win32::Wide(text), win32::Wide(title_), MB_ICONERROR | MB_OK | MB_TOPMOST | MB_SETFOREGROUND);
+  // run waits for. Its one button gives no answer worth reading, and a box
+  // that cannot show leaves the exit code to say what happened.
+  showMessageBox(owner, win32::Wide(text), win32::Wide(title_), MB_ICONERROR | MB_OK | MB_TOPMOST | MB_SETFOREGROUND);
   return true;
 }
 

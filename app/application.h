@@ -20,16 +20,6 @@ class Application final : public win32::MessageWindow, public TrayApplication {
   ~Application() override;
 
   const std::u16string& Title() const { return title_; }
-  HICON Icon() const { return icon_; }
-
-  // The first window created through the application; its close ends the
-  // message loop.
-  void SetMainWindow(HWND window) { mainWindow_ = window; }
-  HWND MainWindow() const { return mainWindow_; }
-
-  bool ShowMainForm = true;
-  bool MainFormOnTaskBar = false;
-  bool Terminated() const { return terminated_; }
 
   // Takes and dispatches messages until WM_QUIT. An error that escapes the
   // handling of a message is reported and the loop goes on.
@@ -40,14 +30,13 @@ class Application final : public win32::MessageWindow, public TrayApplication {
   // kind is not shown. True when a box was shown.
   bool ReportError(std::exception_ptr error);
   // Told the text of each error box just before it shows.
-  std::function<void(const std::u16string& text)> OnReport;
+  std::function<void(const std::u16string& text)> onReport;
   // The system's MessageBoxW; a test may watch what the report asks of it.
-  std::function<int(HWND owner, const wchar_t* text, const wchar_t* caption, UINT type)> ShowMessageBox = ::MessageBoxW;
+  std::function<int(HWND owner, const wchar_t* text, const wchar_t* caption, UINT type)> showMessageBox = ::MessageBoxW;
 
   // What the notification-area component needs of the application.
   HWND ApplicationWindow() override { return Handle(); }
   HICON ApplicationIcon() override { return icon_; }
-  void SetShowMainWindow(bool show) override { ShowMainForm = show; }
   void WatchMessages(ApplicationMessageWatcher* watcher) override { watcher_ = watcher; }
 
  private:
@@ -56,9 +45,7 @@ class Application final : public win32::MessageWindow, public TrayApplication {
   OleInitialization ole_;
   HICON icon_;  // shared with the module: never destroyed
   std::u16string title_;
-  HWND mainWindow_ = nullptr;
   ApplicationMessageWatcher* watcher_ = nullptr;
-  bool terminated_ = false;
 };
 
 }  // namespace zyp::app

@@ -39,7 +39,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   // the pipe module, the application (its window, then OLE), and COM last.
   zyp::app::ComInitialization com;
   zyp::app::Application application;
-  application.OnReport = [&trace](const std::u16string& text) {
+  application.onReport = [&trace](const std::u16string& text) {
     trace.Step("error_box", [&](zyp::intake::TraceLine& line) { line.Text("text", text); });
   };
   zyp::pipes::PipeModule pipeModule;
@@ -51,10 +51,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   com.Initialize();
 
   zyp::win32::SystemNotificationArea notificationArea;
-  zyp::app::TfrmZYPQueueAddURL mainWindow(application, notificationArea, files, locale, cookies, trace);
-  application.SetMainWindow(mainWindow.Handle());
-  application.ShowMainForm = false;
-  application.MainFormOnTaskBar = false;
+  zyp::app::MainWindow mainWindow(application, notificationArea, files, locale, cookies, trace);
   application.Run();
   mainWindow.FinishDelivery(started + kDeliveryDeadline);
   // Every pipe client and worker is gone before the modules shut down.

@@ -17,6 +17,7 @@ namespace zyp::app {
 namespace {
 
 // The window as designed: caption, position and client size.
+constexpr wchar_t kWindowClass[] = L"TfrmZYPQueueAddURL";
 constexpr wchar_t kCaption[] = L"frmZYPQueueAddURL";
 constexpr int kDesignLeft = -1000;
 constexpr int kDesignTop = 257;
@@ -29,44 +30,46 @@ constexpr char16_t kQueuePipeName[] = u"ZYPQueueURLPipeServer";
 
 }  // namespace
 
-TfrmZYPQueueAddURL::TfrmZYPQueueAddURL(Application& application, platform::NotificationArea& notificationArea,
-                                       platform::Files& files, platform::Locale& locale, cookies::CookieStore& cookies,
-                                       intake::Trace& trace, Work work)
+MainWindow::MainWindow(Application& application, platform::NotificationArea& notificationArea, platform::Files& files,
+                       platform::Locale& locale, cookies::CookieStore& cookies, intake::Trace& trace, Work work)
     : application_(application), files_(files), locale_(locale), cookies_(cookies), trace_(trace) {
   RECT frame{0, 0, kClientWidth, kClientHeight};
+  // Fails only for a style it does not know; the frame then keeps the client size.
   ::AdjustWindowRectEx(&frame, kStyle, FALSE, 0);
-  if (!Create(L"TfrmZYPQueueAddURL", 0, kStyle, kCaption, kDesignLeft, kDesignTop, frame.right - frame.left,
-              frame.bottom - frame.top)) {
+  try {
+    Create(kWindowClass, 0, kStyle, kCaption, kDesignLeft, kDesignTop, frame.right - frame.left,
+           frame.bottom - frame.top);
+  } catch (const PlatformError& error) {
     // Without the window there is no work and no close request: report it
     // and let the message loop end at once.
-    const DWORD code = ::GetLastError();
     std::u16string message = u"The program's window cannot be created";
-    if (code != ERROR_SUCCESS) message += u": " + win32::SystemMessage(code);
-    errorReported_ = true;
+    if (error.Code() != ERROR_SUCCESS) message += u": " + error.Message();
+    error_reported_ = true;
     application_.ReportError(std::make_exception_ptr(Error(message)));
     ::PostQuitMessage(0);
     return;
   }
   try {
     CreateComponents(notificationArea);
-    FormCreate(work);
+    HandleCreation(work);
   } catch (...) {
-    errorReported_ = true;
+    error_reported_ = true;
     application_.ReportError(std::current_exception());
-    // Nothing else would ever close the hidden window: end the run.
+    // Nothing else would ever close the hidden window: end the run. The
+    // window's own queue is empty, so the post cannot fail for want of room.
     ::PostMessageW(Handle(), WM_CLOSE, 0, 0);
   }
 }
 
-TfrmZYPQueueAddURL::~TfrmZYPQueueAddURL() { DestroyComponents(); }
+MainWindow::~MainWindow() { DestroyComponents(); }
 
-void TfrmZYPQueueAddURL::CreateComponents(platform::NotificationArea& notificationArea) {
-  PipeClient2 = &components_.CreateComponent<pipes::TPipeClient>();
-  PipeClient2->SetMemoryThrottle(kQueueMemoryThrottle);
-  PipeClient2->SetPipeName(kQueuePipeName);
+void MainWindow::CreateComponents(platform::NotificationArea& notificationArea) {
+  pipe_client_ = &components_.CreateComponent<pipes::TPipeClient>();
+  pipe_client_->SetMemoryThrottle(kQueueMemoryThrottle);
+  pipe_client_->SetPipeName(kQueuePipeName);
   // Whoever creates the pipe name first serves it: the request goes only to
   // a process of this user in this session, as the queue manager is.
-  PipeClient2->ServerCheck = [this](HANDLE pipe) {
+  pipe_client_->ServerCheck = [this](HANDLE pipe) {
     win32::SystemProcessIdentities identities;
     const bool same = win32::ServedBySameUserAndSession(pipe, identities);
     if (!same) {
@@ -78,32 +81,30 @@ void TfrmZYPQueueAddURL::CreateComponents(platform::NotificationArea& notificati
   // Tells a delivered queue message from one that was only queued: the
   // worker takes the next packet only after this notice, so a notice that
   // finds the queue empty confirms the last packet.
-  PipeClient2->OnPipeSent = [this](pipes::TPipeClient& client, HANDLE, std::uint32_t size) {
-    writeConfirmed_ = client.QueuedSize() == 0;
-    intake::TracePipeSent(trace_, size, writeConfirmed_);
+  pipe_client_->OnPipeSent = [this](pipes::TPipeClient& client, HANDLE, std::uint32_t size) {
+    write_confirmed_ = client.QueuedSize() == 0;
+    intake::TracePipeSent(trace_, size, write_confirmed_);
   };
   if (trace_.On()) {
-    PipeClient2->OnConnectAttempt = [this](pipes::TPipeClient&, std::uint32_t error, std::uint32_t server) {
+    pipe_client_->OnConnectAttempt = [this](pipes::TPipeClient&, std::uint32_t error, std::uint32_t server) {
       intake::TracePipeAttempt(trace_, error, server);
     };
   }
 
-  TrayIcon1 = &components_.CreateComponent<TTrayIcon>(application_, notificationArea);
-  TrayIcon1->SetActive(true);
-  TrayIcon1->SetIconIndex(0);
-  TrayIcon1->SetVisibility(
-      {TTrayVisibility::tvVisibleTaskList, TTrayVisibility::tvAutoHide, TTrayVisibility::tvAutoHideIcon});
+  tray_icon_ = &components_.CreateComponent<TrayIcon>(application_, notificationArea);
+  tray_icon_->SetActive(true);
+  tray_icon_->SetVisibility({TrayVisibility::AutoHide, TrayVisibility::AutoHideIcon});
 
   // Every component is configured: their load steps run before the work.
-  TrayIcon1->Loaded();
+  tray_icon_->Loaded();
 }
 
-void TfrmZYPQueueAddURL::FormCreate(const Work& work) {
+void MainWindow::HandleCreation(const Work& work) {
   win32::SystemProcess process;
   win32::SystemWindowing windowing(application_.Handle(), Handle());
   win32::SystemShell shell;
   win32::SystemRegistry registry;
-  PipeClientQueue pipe(*PipeClient2);
+  PipeClientQueue pipe(*pipe_client_);
   if (!trace_.On()) {
     intake::Services services{process, windowing, shell, files_, locale_, registry, cookies_, pipe, trace_};
     delivery_ = work(services);
@@ -118,12 +119,13 @@ void TfrmZYPQueueAddURL::FormCreate(const Work& work) {
   delivery_ = work(services);
 }
 
-void TfrmZYPQueueAddURL::FinishDelivery(std::chrono::steady_clock::time_point deadline) {
+void MainWindow::FinishDelivery(std::chrono::steady_clock::time_point deadline) {
   if (delivery_ != intake::Delivery::Queued) return;
-  while (!writeConfirmed_ && PipeClient2->Connected()) {
+  while (!write_confirmed_ && pipe_client_->Connected()) {
     const auto left =
         std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     if (left.count() <= 0) break;
+    // Whatever ends the wait, the loop looks at the queue and the time again.
     ::MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(left.count()), QS_ALLINPUT);
     try {
       pipes::PumpMessages();
@@ -131,39 +133,39 @@ void TfrmZYPQueueAddURL::FinishDelivery(std::chrono::steady_clock::time_point de
       application_.ReportError(std::current_exception());
     }
   }
-  connectionLost_ = !writeConfirmed_ && !PipeClient2->Connected();
-  if (!writeConfirmed_) trace_.NoteCause("the queue manager did not confirm reading the whole message in time");
+  connection_lost_ = !write_confirmed_ && !pipe_client_->Connected();
+  if (!write_confirmed_) trace_.NoteCause("the queue manager did not confirm reading the whole message in time");
 }
 
-void TfrmZYPQueueAddURL::DestroyComponents() {
+void MainWindow::DestroyComponents() {
   // Reverse order of creation: the tray, created last, goes first.
-  if (TrayIcon1 != nullptr) {
+  if (tray_icon_ != nullptr) {
     components_.DestroyLastComponent();
-    TrayIcon1 = nullptr;
+    tray_icon_ = nullptr;
   }
-  if (PipeClient2 != nullptr) {
+  if (pipe_client_ != nullptr) {
     // The worker may still complete a write while it stops: only once it has
     // ended is it known whether the whole message went into the pipe.
     try {
-      PipeClient2->Disconnect();
+      pipe_client_->Disconnect();
     } catch (...) {
       win32::KeepDispatchError(std::current_exception());
     }
-    allWritten_ = PipeClient2->AllWritten();
-    PipeClient2 = nullptr;
+    all_written_ = pipe_client_->AllWritten();
+    pipe_client_ = nullptr;
   }
   components_.DestroyComponents();
 }
 
-int TfrmZYPQueueAddURL::ExitCode() const {
+int MainWindow::ExitCode() const {
   using intake::PipeProgress;
-  const PipeProgress progress = writeConfirmed_                   ? PipeProgress::Read
-                                : allWritten_ && !connectionLost_ ? PipeProgress::InPipe
-                                                                  : PipeProgress::Incomplete;
-  return intake::ExitCodeFor(delivery_, progress, errorReported_);
+  const PipeProgress progress = write_confirmed_                    ? PipeProgress::Read
+                                : all_written_ && !connection_lost_ ? PipeProgress::InPipe
+                                                                    : PipeProgress::Incomplete;
+  return intake::ExitCodeFor(delivery_, progress, error_reported_);
 }
 
-LRESULT TfrmZYPQueueAddURL::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+LRESULT MainWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
   if (message == WM_CLOSE) {
     // The main window's close ends the application.
     ::PostQuitMessage(0);

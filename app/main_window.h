@@ -27,16 +27,16 @@ class TPipeClient;
 
 namespace zyp::app {
 
-class TfrmZYPQueueAddURL final : public win32::MessageWindow {
+class MainWindow final : public win32::MessageWindow {
  public:
   // The work that the window's creation runs: dispatch of the command line.
   using Work = std::function<intake::Delivery(intake::Services& services)>;
 
   // The trace, when it is on, sees every step of the work.
-  TfrmZYPQueueAddURL(Application& application, platform::NotificationArea& notificationArea, platform::Files& files,
-                     platform::Locale& locale, cookies::CookieStore& cookies, intake::Trace& trace,
-                     Work work = intake::Dispatch);
-  ~TfrmZYPQueueAddURL() override;
+  MainWindow(Application& application, platform::NotificationArea& notificationArea, platform::Files& files,
+             platform::Locale& locale, cookies::CookieStore& cookies, intake::Trace& trace,
+             Work work = intake::Dispatch);
+  ~MainWindow() override;
 
   // A queue message of more than one packet is written one packet per
   // handled notice: goes on handling messages until the pipe's server has
@@ -53,7 +53,8 @@ class TfrmZYPQueueAddURL final : public win32::MessageWindow {
 
  private:
   void CreateComponents(platform::NotificationArea& notificationArea);
-  void FormCreate(const Work& work);
+  // The creation handler: runs the work once every component has loaded.
+  void HandleCreation(const Work& work);
   LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
 
   Application& application_;
@@ -62,16 +63,16 @@ class TfrmZYPQueueAddURL final : public win32::MessageWindow {
   cookies::CookieStore& cookies_;
   intake::Trace& trace_;
   ComponentOwner components_;
-  pipes::TPipeClient* PipeClient2 = nullptr;
-  TTrayIcon* TrayIcon1 = nullptr;
+  pipes::TPipeClient* pipe_client_ = nullptr;
+  TrayIcon* tray_icon_ = nullptr;
 
   intake::Delivery delivery_ = intake::Delivery::NotDelivered;
-  bool writeConfirmed_ = false;
-  bool allWritten_ = false;
+  bool write_confirmed_ = false;
+  bool all_written_ = false;
   // The server ended the connection before it confirmed reading: it throws
   // away whatever it had not read, so nothing written is still on its way.
-  bool connectionLost_ = false;
-  bool errorReported_ = false;
+  bool connection_lost_ = false;
+  bool error_reported_ = false;
 };
 
 }  // namespace zyp::app

@@ -1,6 +1,6 @@
 #include "app/tray_icon.h"
 
-#include "platform/win32/wide_text.h"
+#include "platform/error.h"
 
 namespace zyp::app {
 
@@ -12,20 +12,22 @@ using platform::NotifyAction;
 constexpr std::uint32_t kNotifyIconVersion = 3;
 constexpr std::uint32_t kFirstShellWithVersions = 5;
 
+constexpr wchar_t kWindowClass[] = L"TTrayIconWindow";
+
 }  // namespace
 
-TTrayIcon::TTrayIcon(TrayApplication& application, platform::NotificationArea& notificationArea,
-                     std::uint32_t retryBudgetMs)
+TrayIcon::TrayIcon(TrayApplication& application, platform::NotificationArea& notificationArea,
+                   std::uint32_t retryBudgetMs)
     : application_(application),
       area_(notificationArea),
-      taskbarCreated_(::RegisterWindowMessageW(L"TaskbarCreated")),
-      retryBudgetMs_(retryBudgetMs) {
+      taskbar_created_(::RegisterWindowMessageW(L"TaskbarCreated")),
+      retry_budget_ms_(retryBudgetMs) {
   // A top-level window, not a message-only one: only top-level windows hear
   // the shell's broadcast when it starts again.
-  if (!Create(L"TTrayIconWindow", WS_EX_TOOLWINDOW, WS_POPUP, L"", 0, 0, 0, 0)) throw win32::LastPlatformError();
+  Create(kWindowClass, WS_EX_TOOLWINDOW, WS_POPUP, L"", 0, 0, 0, 0);
 }
 
-TTrayIcon::~TTrayIcon() {
+TrayIcon::~TrayIcon() {
   try {
     SetActive(false);
   } catch (...) {
@@ -33,7 +35,7 @@ TTrayIcon::~TTrayIcon() {
   }
 }
 
-void TTrayIcon::SetActive(bool active) {
+void TrayIcon::SetActive(bool active) {
   if (active == active_) return;
   active_ = active;
   if (loading_) return;
@@ -44,98 +46,131 @@ void TTrayIcon::SetActive(bool active) {
   }
 }
 
-void TTrayIcon::Loaded() {
+void TrayIcon::Loaded() {
   if (!loading_) return;
   loading_ = false;
   // With no image list and no icon of its own, the component shows the application's.
-  currentIcon_ = application_.ApplicationIcon();
+  current_icon_ = application_.ApplicationIcon();
   if (active_) Activate();
-  if (!visibility_.Contains(TTrayVisibility::tvVisibleTaskBar)) {
-    application_.SetShowMainWindow(false);
+  if (!visibility_.Contains(TrayVisibility::VisibleTaskBar)) {
+    // Returns the window that was active: a refusal only leaves the
+    // activation where it was, which the hiding moves on anyway.
     ::SetActiveWindow(application_.ApplicationWindow());
     HideApplication();
-    state_.Include(TTrayIconState::tisAppHiddenButNotMinimized);
+    state_.Include(TrayIconState::AppHiddenButNotMinimized);
   }
 }
 
-void TTrayIcon::Activate() {
+void TrayIcon::Activate() {
   record_ = {};
   record_.window = reinterpret_cast<platform::WindowHandle>(Handle());
   record_.id = kIconId;
   record_.flags = platform::kNotifyMessage | platform::kNotifyIcon | platform::kNotifyTip;
   record_.callbackMessage = kCallbackMessage;
-  record_.icon = reinterpret_cast<std::uintptr_t>(currentIcon_);
-  setVersion_ = area_.ShellMajorVersion() >= kFirstShellWithVersions;
-  if (setVersion_) record_.version = kNotifyIconVersion;
+  record_.icon = reinterpret_cast<std::uintptr_t>(current_icon_);
+  set_version_ = area_.ShellMajorVersion() >= kFirstShellWithVersions;
+  if (set_version_) record_.version = kNotifyIconVersion;
 
   application_.WatchMessages(this);
-  state_.Include(TTrayIconState::tisHooked);
-  if (!(visibility_.Contains(TTrayVisibility::tvAutoHideIcon) && ApplicationCountsAsVisible())) AddIcon();
+  state_.Include(TrayIconState::Hooked);
+  if (!(visibility_.Contains(TrayVisibility::AutoHideIcon) && ApplicationCountsAsVisible())) AddIcon();
 }
 
-void TTrayIcon::Deactivate() {
-  if (state_.Contains(TTrayIconState::tisHooked)) {
+void TrayIcon::Deactivate() {
+  if (state_.Contains(TrayIconState::Hooked)) {
     application_.WatchMessages(nullptr);
-    state_.Exclude(TTrayIconState::tisHooked);
+    state_.Exclude(TrayIconState::Hooked);
   }
-  if (state_.Contains(TTrayIconState::tisTrayIconVisible)) RemoveIcon();
+  if (state_.Contains(TrayIconState::TrayIconVisible)) RemoveIcon();
 }
 
-bool TTrayIcon::ApplicationCountsAsVisible() const {
-  return !state_.Contains(TTrayIconState::tisAppHiddenButNotMinimized) && !::IsIconic(application_.ApplicationWindow());
+bool TrayIcon::ApplicationCountsAsVisible() const {
+  return !state_.Contains(TrayIconState::AppHiddenButNotMinimized) && !::IsIconic(application_.ApplicationWindow());
 }
 
-void TTrayIcon::HideApplication() {
+void TrayIcon::HideApplication() {
   // Hiding would otherwise animate like a minimise; switched off for this
-  // one call and on again, never saved to the user's profile.
-  const bool animation = area_.AnimationOn();
-  if (animation) area_.SetAnimation(false);
+  // one call and on again, never saved to the user's profile. It only spares
+  // an animation: a setting the system will not tell or take leaves the
+  // hiding animated, and nothing is reported.
+  bool switchedOff = false;
+  try {
+    if (area_.AnimationOn()) {
+      area_.SetAnimation(false);
+      switchedOff = true;
+    }
+  } catch (const PlatformError&) {
+  }
+  // Returns whether the window was visible before; it cannot fail.
   ::ShowWindow(application_.ApplicationWindow(), SW_HIDE);
-  if (animation) area_.SetAnimation(true);
+  if (!switchedOff) return;
+  try {
+    area_.SetAnimation(true);
+  } catch (const PlatformError&) {
+  }
 }
 
-void TTrayIcon::AddIcon() {
+void TrayIcon::AddIcon() {
   if (!Notify(NotifyAction::kAdd)) return;
-  state_.Include(TTrayIconState::tisTrayIconVisible);
-  if (setVersion_) Notify(NotifyAction::kSetVersion);
+  state_.Include(TrayIconState::TrayIconVisible);
+  // An icon that keeps the old behaviour still shows and goes as it should.
+  if (set_version_) Notify(NotifyAction::kSetVersion);
 }
 
-void TTrayIcon::RemoveIcon() {
-  Notify(NotifyAction::kDelete);
+void TrayIcon::RemoveIcon() {
   // Whether or not the shell confirmed it, the icon is not ours to show any more.
-  state_.Exclude(TTrayIconState::tisTrayIconVisible);
+  Notify(NotifyAction::kDelete);
+  state_.Exclude(TrayIconState::TrayIconVisible);
 }
 
-bool TTrayIcon::Notify(NotifyAction action) {
-  platform::NotifyResult result = area_.Notify(action, record_);
-  for (int attempt = 0; !result.succeeded && attempt < kMaxRetries; ++attempt) {
-    // Only a shell that is there but busy may succeed later; any other
-    // error, or no notification area at all, is final.
-    if (result.lastError != 0 && result.lastError != ERROR_TIMEOUT) return false;
-    if (visibility_.Contains(TTrayVisibility::tvNoRetryOnFailure)) return false;
-    if (retryBudgetMs_ < kRetryPauseMs || !area_.Present()) return false;
-    retryBudgetMs_ -= kRetryPauseMs;
+bool TrayIcon::Notify(NotifyAction action) {
+  for (int attempt = 0;; ++attempt) {
+    try {
+      area_.Notify(action, record_);
+      return true;
+    } catch (const PlatformError& error) {
+      if (!MayRetry(error.Code(), attempt)) return false;
+    }
+    retry_budget_ms_ -= kRetryPauseMs;
     area_.Pause(kRetryPauseMs);
     // A failed add may have put the icon there after all, and a failed
     // delete may have taken it away: a modify tells which.
-    if (action == NotifyAction::kAdd && area_.Notify(NotifyAction::kModify, record_).succeeded) return true;
-    if (action == NotifyAction::kDelete && !area_.Notify(NotifyAction::kModify, record_).succeeded) return true;
-    result = area_.Notify(action, record_);
+    if (action == NotifyAction::kAdd && Succeeds(NotifyAction::kModify)) return true;
+    if (action == NotifyAction::kDelete && !Succeeds(NotifyAction::kModify)) return true;
   }
-  return result.succeeded;
 }
 
-LRESULT TTrayIcon::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+bool TrayIcon::MayRetry(std::uint32_t error, int attempt) const {
+  if (attempt >= kMaxRetries) return false;
+  // Only a shell that is there but busy may succeed later; any other
+  // error, or no notification area at all, is final.
+  if (error != 0 && error != ERROR_TIMEOUT) return false;
+  if (visibility_.Contains(TrayVisibility::NoRetryOnFailure)) return false;
+  return retry_budget_ms_ >= kRetryPauseMs && area_.Present();
+}
+
+bool TrayIcon::Succeeds(NotifyAction action) {
+  try {
+    area_.Notify(action, record_);
+    return true;
+  } catch (const PlatformError&) {
+    return false;
+  }
+}
+
+LRESULT TrayIcon::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
   if (active_ && !loading_) {
-    if (message == taskbarCreated_) {
+    // No number for the message when the system's table of names is full:
+    // the shell's restart then goes unheard.
+    if (taskbar_created_ != 0 && message == taskbar_created_) {
       // The shell has started again and knows no icons: put ours back.
-      if (state_.Contains(TTrayIconState::tisTrayIconVisible)) RemoveIcon();
+      if (state_.Contains(TrayIconState::TrayIconVisible)) RemoveIcon();
       AddIcon();
       return 0;
     }
     if (message == WM_ENDSESSION) {
       if (wParam != FALSE) {
-        if (state_.Contains(TTrayIconState::tisTrayIconVisible)) RemoveIcon();
+        if (state_.Contains(TrayIconState::TrayIconVisible)) RemoveIcon();
       } else {
         AddIcon();
       }
@@ -145,11 +180,11 @@ LRESULT TTrayIcon::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
   return MessageWindow::HandleMessage(message, wParam, lParam);
 }
 
-bool TTrayIcon::ApplicationMessage(UINT message, WPARAM wParam, LPARAM) {
+bool TrayIcon::ApplicationMessage(UINT message, WPARAM wParam, LPARAM) {
   if (message != WM_SYSCOMMAND || (wParam & 0xFFF0) != SC_MINIMIZE) return false;
-  if (!visibility_.Contains(TTrayVisibility::tvAutoHide)) return false;
+  if (!visibility_.Contains(TrayVisibility::AutoHide)) return false;
   HideApplication();
-  state_.Include(TTrayIconState::tisAppHiddenButNotMinimized);
+  state_.Include(TrayIconState::AppHiddenButNotMinimized);
   AddIcon();
   return true;
 }

@@ -1,5 +1,5 @@
 #pragma once
-// TTrayIcon, the main window's notification-area component. In this program
+// TrayIcon, the main window's notification-area component. In this program
 // it keeps the application out of sight: its load step hides the application
 // window, and its icon appears only when the shell restarts, a session end is
 // cancelled or the application is minimised, and goes again at exit.
@@ -32,32 +32,24 @@ class FlagSet {
   std::uint32_t bits_ = 0;
 };
 
-// Of these options the program relies on tvVisibleTaskBar (absent: the load
-// step hides the application window), tvAutoHide (a minimise hides the
-// application), tvAutoHideIcon (no icon while the application counts as
-// visible) and tvNoRetryOnFailure. The others have no effect here: clicks on
-// the icon do nothing, and nothing animates.
-enum class TTrayVisibility {
-  tvVisibleTaskBar,
-  tvVisibleTaskList,
-  tvAutoHide,
-  tvAutoHideIcon,
-  tvVisibleDesign,
-  tvRestoreClick,
-  tvRestoreDbClick,
-  tvMinimizeClick,
-  tvMinimizeDbClick,
-  tvAnimateToTray,
-  tvNoRetryOnFailure,
+// The options the program relies on. Absent VisibleTaskBar: the load step
+// hides the application window. AutoHide: a minimise hides the application.
+// AutoHideIcon: no icon while the application counts as visible. Absent
+// NoRetryOnFailure: a failed call of the notification area is tried again.
+enum class TrayVisibility {
+  VisibleTaskBar,
+  AutoHide,
+  AutoHideIcon,
+  NoRetryOnFailure,
 };
-using TTrayVisibilities = FlagSet<TTrayVisibility>;
+using TrayVisibilities = FlagSet<TrayVisibility>;
 
-enum class TTrayIconState {
-  tisTrayIconVisible,           // the icon is in the notification area
-  tisHooked,                    // the application window's messages are watched
-  tisAppHiddenButNotMinimized,  // the component has hidden the application
+enum class TrayIconState {
+  TrayIconVisible,           // the icon is in the notification area
+  Hooked,                    // the application window's messages are watched
+  AppHiddenButNotMinimized,  // the component has hidden the application
 };
-using TTrayIconStates = FlagSet<TTrayIconState>;
+using TrayIconStates = FlagSet<TrayIconState>;
 
 // Sees the application window's messages before the window handles them.
 class ApplicationMessageWatcher {
@@ -74,8 +66,6 @@ class TrayApplication {
  public:
   virtual HWND ApplicationWindow() = 0;
   virtual HICON ApplicationIcon() = 0;
-  // The flag that makes the application show its main window at start.
-  virtual void SetShowMainWindow(bool show) = 0;
   // From now on hands the application window's messages to the watcher
   // first; nullptr ends that.
   virtual void WatchMessages(ApplicationMessageWatcher* watcher) = 0;
@@ -84,7 +74,7 @@ class TrayApplication {
   ~TrayApplication() = default;
 };
 
-class TTrayIcon final : public win32::MessageWindow, private ApplicationMessageWatcher {
+class TrayIcon final : public win32::MessageWindow, private ApplicationMessageWatcher {
  public:
   // The icon's messages come to the component's window as this message.
   static constexpr UINT kCallbackMessage = WM_USER + 1;
@@ -100,17 +90,15 @@ class TTrayIcon final : public win32::MessageWindow, private ApplicationMessageW
 
   // Creates the component's hidden window. `Active` takes effect when Loaded
   // runs. The budget bounds the pauses of all retries together.
-  TTrayIcon(TrayApplication& application, platform::NotificationArea& notificationArea,
-            std::uint32_t retryBudgetMs = kRetryBudgetMs);
-  ~TTrayIcon() override;
+  TrayIcon(TrayApplication& application, platform::NotificationArea& notificationArea,
+           std::uint32_t retryBudgetMs = kRetryBudgetMs);
+  ~TrayIcon() override;
 
   bool Active() const { return active_; }
   void SetActive(bool active);
-  int IconIndex() const { return iconIndex_; }
-  void SetIconIndex(int index) { iconIndex_ = index; }
-  TTrayVisibilities Visibility() const { return visibility_; }
-  void SetVisibility(TTrayVisibilities visibility) { visibility_ = visibility; }
-  TTrayIconStates State() const { return state_; }
+  TrayVisibilities Visibility() const { return visibility_; }
+  void SetVisibility(TrayVisibilities visibility) { visibility_ = visibility; }
+  TrayIconStates State() const { return state_; }
 
   // The load step: runs once, after every setting has been made.
   void Loaded();
@@ -126,21 +114,24 @@ class TTrayIcon final : public win32::MessageWindow, private ApplicationMessageW
   void HideApplication();
   void AddIcon();
   void RemoveIcon();
-  // One call of the notification area, with the retry rule for a failure.
+  // One call of the notification area, with the retry rule for a failure;
+  // true when it took effect.
   bool Notify(platform::NotifyAction action);
+  bool MayRetry(std::uint32_t error, int attempt) const;
+  // One call without retries.
+  bool Succeeds(platform::NotifyAction action);
 
   TrayApplication& application_;
   platform::NotificationArea& area_;
-  const UINT taskbarCreated_;
+  const UINT taskbar_created_;
   bool loading_ = true;
   bool active_ = false;
-  int iconIndex_ = 0;
-  TTrayVisibilities visibility_;
-  TTrayIconStates state_;
-  HICON currentIcon_ = nullptr;
-  bool setVersion_ = false;
+  TrayVisibilities visibility_;
+  TrayIconStates state_;
+  HICON current_icon_ = nullptr;
+  bool set_version_ = false;
   platform::NotifyIconRecord record_;
-  std::uint32_t retryBudgetMs_;
+  std::uint32_t retry_budget_ms_;
 };
 
 }  // namespace zyp::app

@@ -139,6 +139,8 @@ void Journal::Write(const JournalEntry& entry) {
   // hands it over; one that hangs is not waited for beyond a few seconds.
   const bool held = writers_ && ::WaitForSingleObject(writers_.Get(), kWriterWaitMs) != WAIT_TIMEOUT;
   DWORD written = 0;
+  // A line that cannot be written is missing from the journal, which is
+  // what a test reading it then finds.
   ::WriteFile(file_.Get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
   if (held) ::ReleaseMutex(writers_.Get());
 }

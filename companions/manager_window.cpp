@@ -15,13 +15,19 @@ TfrmZYPQueueManager::TfrmZYPQueueManager(Journal& journal, ActivityClock& activi
     : journal_(journal), activity_(activity), idleMs_(idleMs), queueStarted_(queueStarted) {
   progressMessage_ = ::RegisterWindowMessageW(win32::Wide(std::u16string(intake::kProgressMessageName)));
   const std::u16string className(intake::kManagerWindowClass);
-  if (Create(win32::Wide(className), 0, WS_OVERLAPPEDWINDOW, L"ZYP Queue Manager", CW_USEDEFAULT, CW_USEDEFAULT, 400,
-             300)) {
-    ::SetTimer(Handle(), kIdleTimer, kIdleCheckMs, nullptr);
-    // A manager that runs elevated would otherwise never see the control
-    // message of a program that runs with the user's normal rights.
-    ::ChangeWindowMessageFilterEx(Handle(), progressMessage_, MSGFLT_ALLOW, nullptr);
+  try {
+    Create(win32::Wide(className), 0, WS_OVERLAPPEDWINDOW, L"ZYP Queue Manager", CW_USEDEFAULT, CW_USEDEFAULT, 400,
+           300);
+  } catch (const PlatformError& error) {
+    creationError_ = error.Code();
+    return;
   }
+  // Fails only without a window, and this one exists.
+  ::SetTimer(Handle(), kIdleTimer, kIdleCheckMs, nullptr);
+  // A manager that runs elevated would otherwise never see the control
+  // message of a program that runs with the user's normal rights. Where the
+  // system filters no messages, there is nothing to let through.
+  ::ChangeWindowMessageFilterEx(Handle(), progressMessage_, MSGFLT_ALLOW, nullptr);
 }
 
 TfrmZYPQueueManager::~TfrmZYPQueueManager() {
@@ -31,6 +37,7 @@ TfrmZYPQueueManager::~TfrmZYPQueueManager() {
 void TfrmZYPQueueManager::Quit(std::u16string reason) {
   if (!exitReason_.empty()) return;
   exitReason_ = std::move(reason);
+  // A timer that is gone already needs no stopping.
   ::KillTimer(Handle(), kIdleTimer);
   ::PostQuitMessage(0);
 }

@@ -20,6 +20,8 @@ class TfrmZYPQueueManager final : public win32::MessageWindow {
   ~TfrmZYPQueueManager() override;
 
   bool Created() const { return Handle() != nullptr; }
+  // The system's error code when the window could not be created.
+  std::uint32_t CreationError() const { return creationError_; }
   bool QueueStarted() const { return queueStarted_; }
   // Why the message loop ended: "close" or "idle".
   const std::u16string& ExitReason() const { return exitReason_; }
@@ -33,6 +35,7 @@ class TfrmZYPQueueManager final : public win32::MessageWindow {
   const std::uint32_t idleMs_;
   bool queueStarted_;
   UINT progressMessage_ = 0;
+  std::uint32_t creationError_ = 0;
   std::u16string exitReason_;
 };
 

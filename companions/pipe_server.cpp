@@ -32,6 +32,8 @@ Outcome Finish(HANDLE handle, OVERLAPPED& overlapped, BOOL started, HANDLE stop,
     if (error == ERROR_IO_PENDING) {
       const HANDLE waits[] = {overlapped.hEvent, stop};
       if (::WaitForMultipleObjects(2, waits, FALSE, INFINITE) != WAIT_OBJECT_0) {
+        // A cancel that comes too late finds the operation done; either way
+        // the wait returns once the system has let go of the buffer.
         ::CancelIoEx(handle, &overlapped);
         ::GetOverlappedResult(handle, &overlapped, &bytes, TRUE);
         error = ERROR_OPERATION_ABORTED;
@@ -99,6 +101,7 @@ PipeServer::PipeServer(Journal& journal, const ManagerKnobs& knobs, ActivityCloc
 }
 
 PipeServer::~PipeServer() {
+  // Fails only without the event, and then Start ran no thread to stop.
   ::SetEvent(stop_.Get());
   if (listener_.joinable()) listener_.join();
   // The listener has ended, so no connection is added any more.
@@ -130,6 +133,7 @@ void PipeServer::Listen() noexcept {
       OVERLAPPED overlapped{};
       overlapped.hEvent = connected.Get();
       const BOOL started = ::ConnectNamedPipe(pipe.Get(), &overlapped);
+      // Start waits for this event: a failure would cost it only its time-out.
       ::SetEvent(listening_.Get());
       DWORD bytes = 0;
       DWORD error = ERROR_SUCCESS;
@@ -166,6 +170,7 @@ void PipeServer::HoldBusy() {
     if (!client) ::SetEvent(stop_.Get());  // cancels the wait below
     DWORD bytes = 0;
     DWORD error = ERROR_SUCCESS;
+    // Connected or stopped, the instance stays taken until the server ends.
     Finish(pipe.Get(), overlapped, started, stop_.Get(), bytes, error);
   }
   listeningFailed_ = !client;
@@ -180,6 +185,7 @@ void PipeServer::Serve(win32::UniqueHandle pipe, std::uint32_t connection) noexc
     activity_.Touch();
     journal_.Write(JournalEntry("connect").Number("connection", connection));
     if (knobs_.hangUp) {
+      // A client gone already needs no disconnecting: the handle closes anyway.
       ::DisconnectNamedPipe(pipe.Get());
       journal_.Write(JournalEntry("disconnect").Number("connection", connection).Text("reason", u"hang up"));
       return;
@@ -241,7 +247,7 @@ void PipeServer::Receive(HANDLE pipe, std::uint32_t connection) {
   }
 
   // Disconnected before it is journaled: a test that saw the entry finds
-  // the pipe closed.
+  // the pipe closed. A client gone already needs no disconnecting.
   ::DisconnectNamedPipe(pipe);
   JournalEntry entry("disconnect");
   entry.Number("connection", connection).Text("reason", reason).Number("error", error);

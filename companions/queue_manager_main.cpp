@@ -33,7 +33,7 @@ int Run() {
   const bool queueStarted = zyp::AsciiEqualIgnoreCase(commandLine.Argument(1), zyp::intake::kStartWord);
   TfrmZYPQueueManager window(journal, activity, knobs.idleMs, queueStarted);
   if (!window.Created()) {
-    journal.Write(JournalEntry("exit").Text("reason", u"no window").Number("error", ::GetLastError()));
+    journal.Write(JournalEntry("exit").Text("reason", u"no window").Number("error", window.CreationError()));
     return 1;
   }
   PipeServer server(journal, knobs, activity);

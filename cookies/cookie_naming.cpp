@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "platform/ascii_text.h"
+#include "platform/error.h"
 
 namespace zyp::cookies {
 namespace {
@@ -111,9 +112,13 @@ bool CreateFolderPath(platform::Files& files, std::u16string path) {
   const std::u16string parent = ParentPart(path);
   if ((path.size() == 2 && path[1] == u':') || files.DirectoryExists(path) || parent == path) return true;
   if (!parent.empty() && !CreateFolderPath(files, parent)) return false;
-  files.ClearLastError();
-  // Another process may create the folder between the test above and here.
-  return files.MakeDirectory(path) || files.LastError() == kErrorAlreadyExists;
+  try {
+    files.MakeDirectory(path);
+    return true;
+  } catch (const PlatformError& error) {
+    // Another process may create the folder between the test above and here.
+    return error.Code() == kErrorAlreadyExists;
+  }
 }
 
 }  // namespace zyp::cookies

@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <memory>
 
+#include "platform/error.h"
+
 namespace zyp::cookies {
 namespace {
 
@@ -15,15 +17,20 @@ constexpr std::uint32_t kTempPathCapacity = 1023;
 }  // namespace
 
 std::u16string GetAppTempFolder(platform::Files& files) {
-  const std::u16string temp = files.TempPath(kTempPathCapacity);
-  // Without a temporary directory "ZYP\" would be a relative path, and cookie
-  // files would land in whatever folder the program was started from.
-  if (temp.empty()) return {};
+  std::u16string temp;
+  try {
+    temp = files.TempPath(kTempPathCapacity);
+  } catch (const PlatformError&) {
+    // Without a temporary directory "ZYP\" would be a relative path, and
+    // cookie files would land in whatever folder the program was started from.
+    return {};
+  }
   std::u16string folder = temp + u"ZYP\\";
   try {
+    // Whether it worked is not needed: the cookie folder is created again
+    // before each write.
     CreateFolderPath(files, folder);
   } catch (...) {
-    // The cookie folder is created again before each write.
   }
   return folder;
 }
@@ -32,6 +39,8 @@ CookieStore::CookieStore(platform::Files& files, platform::Locale& locale) : fil
   const std::u16string appFolder = GetAppTempFolder(files_);
   if (appFolder.empty()) return;
   cookieFolder_ = appFolder + u"cookies";
+  // A folder that cannot be created is not reported at start-up: it is
+  // created again before each write.
   CreateFolderPath(files_, cookieFolder_);
 }
 
@@ -60,7 +69,8 @@ void CookieStore::WriteCookieFile(const std::u16string& address, const std::u16s
     if (cookieList.empty()) {
       // Only a file that could have been written is ever deleted.
       if (!Storable(path)) return;
-      // A missing file, a file in use and a refused deletion are all fine.
+      // A missing file, a file in use and a refused deletion are all fine:
+      // the catch below takes them.
       files_.Remove(path);
       return;
     }
@@ -71,12 +81,13 @@ void CookieStore::WriteCookieFile(const std::u16string& address, const std::u16s
 }
 
 void CookieStore::WriteLine(const std::u16string& path, const std::u16string& cookieList) {
+  // A folder that cannot be created makes the file's creation fail, which
+  // ends the write.
   CreateFolderPath(files_, path.substr(0, path.rfind(u'\\') + 1));
   if (!Storable(path)) return;
   // The file is emptied before the line is computed: a reader that opens it
   // meanwhile finds it empty rather than holding the old line.
   const std::unique_ptr<platform::WritableFile> file = files_.CreateForWriting(path);
-  if (!file) return;
   std::string bytes = locale_.ToCodePage(locale_.AnsiCodePage(), MergeCookieList(cookieList, locale_));
   bytes += "\r\n";
   file->Write(bytes.data(), bytes.size());

@@ -99,7 +99,11 @@ ArgumentList BuildArgumentList(const std::u16string& firstArgument, const Comman
     if (!list.empty()) {
       if (locale.EqualIgnoreCase(list.front(), std::u16string(kParameterFileHeader))) {
         list.erase(list.begin());
-        files.Remove(firstArgument);
+        try {
+          files.Remove(firstArgument);
+        } catch (const PlatformError&) {
+          // A file that cannot be deleted stays; the request goes on.
+        }
       } else {
         // Not a parameter file (a picture, say): used as the address only.
         list.clear();

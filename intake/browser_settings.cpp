@@ -33,13 +33,22 @@ std::u16string ReadString(platform::RegistryKey& key, std::u16string_view name) 
   return text;
 }
 
+// Null when the key is missing or full access to it is refused: either way
+// the operation goes on without a key.
+std::unique_ptr<platform::RegistryKey> OpenSettingsKey(platform::Registry& registry) {
+  try {
+    return registry.OpenCurrentUserKey(std::u16string(kSettingsKeyPath));
+  } catch (const PlatformError&) {
+    return nullptr;
+  }
+}
+
 // Runs one operation on its own open key. A failing step ends the operation
 // silently; what earlier steps set stays set, and the key is closed.
 template <typename Steps>
 void WithKey(platform::Registry& registry, Steps&& steps) {
-  std::unique_ptr<platform::RegistryKey> key;
   try {
-    key = registry.OpenCurrentUserKey(std::u16string(kSettingsKeyPath));
+    const std::unique_ptr<platform::RegistryKey> key = OpenSettingsKey(registry);
     steps(key.get());
   } catch (...) {
   }

@@ -1,6 +1,7 @@
 #include "intake/companions.h"
 
 #include "intake/fixed_texts.h"
+#include "platform/error.h"
 
 namespace zyp::intake {
 
@@ -11,14 +12,23 @@ std::u16string ProgramFolder(std::u16string_view modulePath) {
 
 bool StartCompanion(Services& services, std::u16string_view file, const std::u16string& parameters) {
   const std::u16string folder = ProgramFolder(services.process.ModuleFileName());
-  return services.shell
-      .Execute(services.windowing.ApplicationWindow(), std::u16string(kShellVerb), folder + std::u16string(file),
-               parameters, folder, kShowNormal)
-      .started;
+  try {
+    services.shell.Execute(services.windowing.ApplicationWindow(), std::u16string(kShellVerb),
+                           folder + std::u16string(file), parameters, folder, kShowNormal);
+    return true;
+  } catch (const PlatformError&) {
+    // The request is then not delivered, and the exit code says so.
+    return false;
+  }
 }
 
 void PostCloseRequest(Services& services) {
-  services.windowing.Post(services.windowing.MainWindow(), kCloseMessage, 0, 0);
+  try {
+    services.windowing.Post(services.windowing.MainWindow(), kCloseMessage, 0, 0);
+  } catch (const PlatformError&) {
+    // Only a full queue (ten thousand posted messages) refuses a post to the
+    // program's own window, and nothing else posts to it.
+  }
 }
 
 }  // namespace zyp::intake

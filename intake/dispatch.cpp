@@ -8,11 +8,27 @@
 #include "intake/queue_messages.h"
 #include "intake/trace_masking.h"
 #include "platform/ascii_text.h"
+#include "platform/error.h"
 
 namespace zyp::intake {
 
 namespace {
+
 constexpr std::size_t kTracedArguments = 256;
+
+// Posts the control message to the running queue manager; false when the
+// system refuses: a manager running elevated, or no number for the message
+// because the system's table of names is full.
+bool PostControlMessage(Services& services, platform::WindowHandle managerWindow, bool start) {
+  try {
+    const std::uint32_t message = services.windowing.RegisterMessage(std::u16string(kProgressMessageName));
+    services.windowing.Post(managerWindow, message, kProgressWParam, start ? kProgressStart : kProgressStop);
+    return true;
+  } catch (const PlatformError&) {
+    return false;
+  }
+}
+
 }  // namespace
 
 void TraceRequest(Trace& trace, std::string_view kind, std::string_view from) {
@@ -37,7 +53,6 @@ Delivery Dispatch(Services& services) {
   services.trace.Step("arrived", [&](TraceLine& line) { line.Text("command_line", MaskCommandLine(rawCommandLine)); });
   const CommandLine commandLine(rawCommandLine);
   const std::u16string firstArgument = commandLine.Argument(1);
-  const std::uint32_t progressMessage = services.windowing.RegisterMessage(std::u16string(kProgressMessageName));
   const platform::WindowHandle managerWindow =
       services.windowing.FindTopLevelWindow(std::u16string(kManagerWindowClass));
 
@@ -50,9 +65,7 @@ Delivery Dispatch(Services& services) {
     case RequestKind::Control: {
       bool delivered = false;
       if (managerWindow != 0) {
-        const bool start = AsciiEqualIgnoreCase(firstArgument, kStartWord);
-        delivered = services.windowing.Post(managerWindow, progressMessage, kProgressWParam,
-                                            start ? kProgressStart : kProgressStop);
+        delivered = PostControlMessage(services, managerWindow, AsciiEqualIgnoreCase(firstArgument, kStartWord));
       } else {
         delivered = StartCompanion(services, kManagerProgram, firstArgument);
       }

@@ -1,5 +1,7 @@
 #include "intake/traced_services.h"
 
+#include <type_traits>
+
 #include "intake/fixed_texts.h"
 #include "platform/error.h"
 
@@ -20,23 +22,38 @@ void FileStep(Trace& trace, std::string_view op, const std::u16string& path, boo
   });
 }
 
+// Runs a file operation and traces it, failed or not; a failure goes on to
+// the caller.
+template <typename Operation>
+auto TracedFileStep(Trace& trace, std::string_view op, const std::u16string& path, Operation&& operation) {
+  try {
+    if constexpr (std::is_void_v<decltype(operation())>) {
+      operation();
+      FileStep(trace, op, path, true, 0);
+    } else {
+      auto result = operation();
+      FileStep(trace, op, path, true, 0);
+      return result;
+    }
+  } catch (const PlatformError& error) {
+    FileStep(trace, op, path, false, error.Code());
+    throw;
+  }
+}
+
 class TracedWritableFile final : public platform::WritableFile {
  public:
-  TracedWritableFile(std::unique_ptr<platform::WritableFile> inner, std::u16string path, platform::Files& files,
-                     Trace& trace)
-      : inner_(std::move(inner)), path_(std::move(path)), files_(files), trace_(trace) {}
+  TracedWritableFile(std::unique_ptr<platform::WritableFile> inner, std::u16string path, Trace& trace)
+      : inner_(std::move(inner)), path_(std::move(path)), trace_(trace) {}
 
   // The size is left out: it would tell how long the cookie values are.
-  bool Write(const void* data, std::size_t size) override {
-    const bool ok = inner_->Write(data, size);
-    FileStep(trace_, "write", path_, ok, ok ? 0 : files_.LastError());
-    return ok;
+  void Write(const void* data, std::size_t size) override {
+    TracedFileStep(trace_, "write", path_, [&] { inner_->Write(data, size); });
   }
 
  private:
   std::unique_ptr<platform::WritableFile> inner_;
   std::u16string path_;
-  platform::Files& files_;
   Trace& trace_;
 };
 
@@ -70,7 +87,12 @@ class TracedRegistryKey final : public platform::RegistryKey {
     Step("write", name, true, 0);
   }
   void DeleteValue(const std::u16string& name) override {
-    inner_->DeleteValue(name);
+    try {
+      inner_->DeleteValue(name);
+    } catch (const PlatformError& error) {
+      Step("delete", name, false, error.Code());
+      throw;
+    }
     Step("delete", name, true, 0);
   }
 
@@ -94,24 +116,18 @@ bool TracedFiles::FileExists(const std::u16string& path) {
   return exists;
 }
 
-bool TracedFiles::MakeDirectory(const std::u16string& path) {
-  const bool ok = inner_.MakeDirectory(path);
-  // LastError stays readable for the caller.
-  FileStep(trace_, "mkdir", path, ok, ok ? 0 : inner_.LastError());
-  return ok;
+void TracedFiles::MakeDirectory(const std::u16string& path) {
+  TracedFileStep(trace_, "mkdir", path, [&] { inner_.MakeDirectory(path); });
 }
 
 std::unique_ptr<platform::WritableFile> TracedFiles::CreateForWriting(const std::u16string& path) {
-  std::unique_ptr<platform::WritableFile> file = inner_.CreateForWriting(path);
-  FileStep(trace_, "create", path, file != nullptr, file != nullptr ? 0 : inner_.LastError());
-  if (file == nullptr) return nullptr;
-  return std::make_unique<TracedWritableFile>(std::move(file), path, inner_, trace_);
+  std::unique_ptr<platform::WritableFile> file =
+      TracedFileStep(trace_, "create", path, [&] { return inner_.CreateForWriting(path); });
+  return std::make_unique<TracedWritableFile>(std::move(file), path, trace_);
 }
 
-bool TracedFiles::Remove(const std::u16string& path) {
-  const bool ok = inner_.Remove(path);
-  FileStep(trace_, "remove", path, ok, ok ? 0 : inner_.LastError());
-  return ok;
+void TracedFiles::Remove(const std::u16string& path) {
+  TracedFileStep(trace_, "remove", path, [&] { inner_.Remove(path); });
 }
 
 platform::FileContent TracedFiles::ReadAll(const std::u16string& path, std::uint64_t maxSize) {
@@ -133,10 +149,20 @@ platform::FileContent TracedFiles::ReadAll(const std::u16string& path, std::uint
 }
 
 std::unique_ptr<platform::RegistryKey> TracedRegistry::OpenCurrentUserKey(const std::u16string& path) {
-  std::unique_ptr<platform::RegistryKey> key = inner_.OpenCurrentUserKey(path);
-  trace_.Step("registry", [&](TraceLine& line) {
-    line.Word("op", "open").Text("key", u"HKEY_CURRENT_USER\\" + path).Flag("found", key != nullptr);
-  });
+  const auto traceOpen = [&](bool found) {
+    trace_.Step("registry", [&](TraceLine& line) {
+      line.Word("op", "open").Text("key", u"HKEY_CURRENT_USER\\" + path).Flag("found", found);
+    });
+  };
+  std::unique_ptr<platform::RegistryKey> key;
+  try {
+    key = inner_.OpenCurrentUserKey(path);
+  } catch (const PlatformError&) {
+    // A refused key is not found as far as the request can tell.
+    traceOpen(false);
+    throw;
+  }
+  traceOpen(key != nullptr);
   if (key == nullptr) return nullptr;
   return std::make_unique<TracedRegistryKey>(std::move(key), trace_);
 }
@@ -147,10 +173,19 @@ platform::WindowHandle TracedWindowing::FindTopLevelWindow(const std::u16string&
   return window;
 }
 
-bool TracedWindowing::Post(platform::WindowHandle window, std::uint32_t message, std::uintptr_t wParam,
+void TracedWindowing::Post(platform::WindowHandle window, std::uint32_t message, std::uintptr_t wParam,
                            std::intptr_t lParam) {
-  const bool ok = inner_.Post(window, message, wParam, lParam);
-  const std::uint32_t error = ok ? 0 : inner_.LastError();
+  try {
+    inner_.Post(window, message, wParam, lParam);
+  } catch (const PlatformError& refused) {
+    TracePost(window, message, wParam, lParam, false, refused.Code());
+    throw;
+  }
+  TracePost(window, message, wParam, lParam, true, 0);
+}
+
+void TracedWindowing::TracePost(platform::WindowHandle window, std::uint32_t message, std::uintptr_t wParam,
+                                std::intptr_t lParam, bool ok, std::uint32_t error) {
   const bool ownClose = window == inner_.MainWindow() && message == kCloseMessage;
   trace_.Step(ownClose ? "close_request" : "post", [&](TraceLine& line) {
     if (!ownClose)
@@ -166,27 +201,32 @@ bool TracedWindowing::Post(platform::WindowHandle window, std::uint32_t message,
         "WM_ZYP_PROGRESS through with ChangeWindowMessageFilterEx)");
   else if (!ownClose && !ok)
     trace_.NoteCause("the control message could not be posted (error " + std::to_string(error) + ")");
-  return ok;
 }
 
-platform::StartResult TracedShell::Execute(platform::WindowHandle owner, const std::u16string& verb,
-                                           const std::u16string& file, const std::u16string& parameters,
-                                           const std::u16string& directory, int showCommand) {
-  const platform::StartResult result = inner_.Execute(owner, verb, file, parameters, directory, showCommand);
-  trace_.Step("start", [&](TraceLine& line) {
-    line.Text("file", file)
-        .Text("parameters", parameters)
-        .Text("directory", directory)
-        .Word("route", result.outsideJob ? "CreateProcessW outside the job" : "ShellExecuteExW")
-        .Flag("ok", result.started);
-    if (result.started)
-      line.Number("pid", result.processId);
-    else
-      line.Number("error", result.error);
-  });
-  if (!result.started)
-    trace_.NoteCause("the companion could not be started (error " + std::to_string(result.error) + ")");
-  return result;
+platform::StartedProgram TracedShell::Execute(platform::WindowHandle owner, const std::u16string& verb,
+                                              const std::u16string& file, const std::u16string& parameters,
+                                              const std::u16string& directory, int showCommand) {
+  const auto traceStart = [&](bool outsideJob, bool ok, std::string_view number, std::uint32_t value) {
+    trace_.Step("start", [&](TraceLine& line) {
+      line.Text("file", file)
+          .Text("parameters", parameters)
+          .Text("directory", directory)
+          .Word("route", outsideJob ? "CreateProcessW outside the job" : "ShellExecuteExW")
+          .Flag("ok", ok)
+          .Number(number, value);
+    });
+  };
+  platform::StartedProgram started;
+  try {
+    started = inner_.Execute(owner, verb, file, parameters, directory, showCommand);
+  } catch (const PlatformError& error) {
+    // The failed call names the route the start took.
+    traceStart(std::string_view(error.Call()) == platform::kStartOutsideJobCall, false, "error", error.Code());
+    trace_.NoteCause("the companion could not be started (error " + std::to_string(error.Code()) + ")");
+    throw;
+  }
+  traceStart(started.outsideJob, true, "pid", started.processId);
+  return started;
 }
 
 bool TracedQueuePipe::Connect(std::uint32_t waitTime, bool start) {

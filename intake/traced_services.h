@@ -22,11 +22,9 @@ class TracedFiles final : public platform::Files {
   std::u16string TempPath(std::uint32_t capacity) override { return inner_.TempPath(capacity); }
   bool DirectoryExists(const std::u16string& path) override { return inner_.DirectoryExists(path); }
   bool FileExists(const std::u16string& path) override;
-  void ClearLastError() override { inner_.ClearLastError(); }
-  std::uint32_t LastError() override { return inner_.LastError(); }
-  bool MakeDirectory(const std::u16string& path) override;
+  void MakeDirectory(const std::u16string& path) override;
   std::unique_ptr<platform::WritableFile> CreateForWriting(const std::u16string& path) override;
-  bool Remove(const std::u16string& path) override;
+  void Remove(const std::u16string& path) override;
   platform::FileContent ReadAll(const std::u16string& path, std::uint64_t maxSize) override;
 
  private:
@@ -50,13 +48,15 @@ class TracedWindowing final : public platform::Windowing {
 
   std::uint32_t RegisterMessage(const std::u16string& name) override { return inner_.RegisterMessage(name); }
   platform::WindowHandle FindTopLevelWindow(const std::u16string& className) override;
-  bool Post(platform::WindowHandle window, std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) override;
-  std::uint32_t LastError() override { return inner_.LastError(); }
+  void Post(platform::WindowHandle window, std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) override;
   platform::WindowHandle MainWindow() override { return inner_.MainWindow(); }
   void MoveMainWindow(int left, int top) override { inner_.MoveMainWindow(left, top); }
   platform::WindowHandle ApplicationWindow() override { return inner_.ApplicationWindow(); }
 
  private:
+  void TracePost(platform::WindowHandle window, std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam,
+                 bool ok, std::uint32_t error);
+
   platform::Windowing& inner_;
   Trace& trace_;
 };
@@ -64,9 +64,9 @@ class TracedWindowing final : public platform::Windowing {
 class TracedShell final : public platform::Shell {
  public:
   TracedShell(platform::Shell& inner, Trace& trace) : inner_(inner), trace_(trace) {}
-  platform::StartResult Execute(platform::WindowHandle owner, const std::u16string& verb, const std::u16string& file,
-                                const std::u16string& parameters, const std::u16string& directory,
-                                int showCommand) override;
+  platform::StartedProgram Execute(platform::WindowHandle owner, const std::u16string& verb, const std::u16string& file,
+                                   const std::u16string& parameters, const std::u16string& directory,
+                                   int showCommand) override;
 
  private:
   platform::Shell& inner_;

@@ -1,6 +1,7 @@
 #pragma once
 // Code pages and the user's locale: the conversions and the case-insensitive
 // comparison that cookie files, parameter files and cookie names rely on.
+// A failed call throws PlatformError naming it.
 #include <cstdint>
 #include <string>
 

@@ -29,21 +29,18 @@ struct NotifyIconRecord {
   std::uint32_t version = 0;  // the behaviour asked for by kSetVersion
 };
 
-struct NotifyResult {
-  bool succeeded = false;
-  std::uint32_t lastError = 0;  // the thread's last error after a failure
-};
-
 class NotificationArea {
  public:
   virtual ~NotificationArea() = default;
-  // Shell_NotifyIconW.
-  virtual NotifyResult Notify(NotifyAction action, const NotifyIconRecord& record) = 0;
+  // Shell_NotifyIconW. A refused call throws PlatformError with the thread's
+  // last error after it, which may be 0: the shell often sets none.
+  virtual void Notify(NotifyAction action, const NotifyIconRecord& record) = 0;
   // Whether the shell's notification area exists at all (its taskbar window).
   virtual bool Present() = 0;
-  // The shell library's major version.
+  // The shell library's major version; 0 when the library does not say.
   virtual std::uint32_t ShellMajorVersion() = 0;
-  // SPI_GETANIMATION: whether windows animate when they are minimised and restored.
+  // SPI_GETANIMATION: whether windows animate when they are minimised and
+  // restored. Throws PlatformError, as SetAnimation does, when the call fails.
   virtual bool AnimationOn() = 0;
   // SPI_SETANIMATION for this session only: the user's profile keeps its value.
   virtual void SetAnimation(bool on) = 0;

@@ -1,5 +1,6 @@
 #pragma once
-// The current user's registry hive, one open key per operation.
+// The current user's registry hive, one open key per operation. A failed
+// call throws PlatformError naming it; a missing key or value is "not there".
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -18,11 +19,11 @@ class RegistryKey {
  public:
   virtual ~RegistryKey() = default;
   // RegQueryValueExW: the value's type and data; nothing when the value does
-  // not exist. Throws PlatformError on any other failure.
+  // not exist.
   virtual std::optional<RegistryValue> Query(const std::u16string& name) = 0;
-  // RegSetValueExW with REG_SZ and one terminating NUL. Throws PlatformError.
+  // RegSetValueExW with REG_SZ and one terminating NUL.
   virtual void SetString(const std::u16string& name, const std::u16string& text) = 0;
-  // RegDeleteValueW; a missing value is no error.
+  // RegDeleteValueW; a missing value is no failure.
   virtual void DeleteValue(const std::u16string& name) = 0;
 };
 
@@ -30,7 +31,7 @@ class Registry {
  public:
   virtual ~Registry() = default;
   // RegOpenKeyExW under HKEY_CURRENT_USER with KEY_ALL_ACCESS. Never creates
-  // the key: null when it is missing or full access is refused.
+  // the key: null when it is missing. A refused access fails.
   virtual std::unique_ptr<RegistryKey> OpenCurrentUserKey(const std::u16string& path) = 0;
 };
 

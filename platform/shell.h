@@ -8,16 +8,18 @@
 
 namespace zyp::platform {
 
-// How a start went, for the caller and the trace.
-struct StartResult {
-  bool started = false;
+// How a started program was started, for the trace.
+struct StartedProgram {
   // Started with CreateProcessW and CREATE_BREAKAWAY_FROM_JOB: the program
   // runs in a job that lets its children break away, and the companion must
   // outlive the job (a browser closes it, killing what is left inside).
   bool outsideJob = false;
-  std::uint32_t error = 0;      // the system's error code when not started
   std::uint32_t processId = 0;  // 0 when the shell did not say
 };
+
+// The calls a failed start names: the route it took.
+inline constexpr char kStartOutsideJobCall[] = "CreateProcessW";
+inline constexpr char kStartThroughShellCall[] = "ShellExecuteExW";
 
 class Shell {
  public:
@@ -29,9 +31,11 @@ class Shell {
   // Otherwise (no job, or one that forbids breakaway): ShellExecuteExW with
   // SEE_MASK_FLAG_NO_UI | SEE_MASK_NOASYNC and the owner, so that no shell
   // error box ever shows for this hidden program; zone checks stay on.
-  // Either way the started program may take the foreground.
-  virtual StartResult Execute(WindowHandle owner, const std::u16string& verb, const std::u16string& file,
-                              const std::u16string& parameters, const std::u16string& directory, int showCommand) = 0;
+  // Either way the started program may take the foreground. A start that
+  // fails throws PlatformError naming the call of the route it took.
+  virtual StartedProgram Execute(WindowHandle owner, const std::u16string& verb, const std::u16string& file,
+                                 const std::u16string& parameters, const std::u16string& directory,
+                                 int showCommand) = 0;
 };
 
 }  // namespace zyp::platform

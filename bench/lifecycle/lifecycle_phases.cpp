@@ -79,12 +79,9 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
       zyp::win32::SystemNotificationArea notificationArea;
       phases.Mark("notification_area");
       zyp::intake::Trace trace;
-      zyp::app::TfrmZYPQueueAddURL mainWindow(application, notificationArea, files, locale, cookies, trace);
+      zyp::app::MainWindow mainWindow(application, notificationArea, files, locale, cookies, trace);
       // Creation holds the work and its fixed 1000 ms pause.
       phases.Mark("main_window_and_work_incl_pause");
-      application.SetMainWindow(mainWindow.Handle());
-      application.ShowMainForm = false;
-      application.MainFormOnTaskBar = false;
       application.Run();
       phases.Mark("message_loop");
       mainWindow.FinishDelivery(started + std::chrono::milliseconds(4500));

@@ -4,6 +4,8 @@
 #include <new>
 #include <utility>
 
+#include "platform/win32/check.h"
+
 namespace zyp::win32 {
 
 namespace {
@@ -33,6 +35,7 @@ bool EnsureWindowClass(const wchar_t* className, WNDPROC procedure, HICON icon) 
   WNDCLASSW existing{};
   if (::GetClassInfoW(module, className, &existing)) {
     if (existing.lpfnWndProc == procedure) return true;
+    // A class that still has windows stays; registering then fails and says so.
     ::UnregisterClassW(className, module);
   }
   WNDCLASSW wc{};
@@ -45,14 +48,17 @@ bool EnsureWindowClass(const wchar_t* className, WNDPROC procedure, HICON icon) 
 
 MessageWindow::~MessageWindow() { Destroy(); }
 
-bool MessageWindow::Create(const wchar_t* className, DWORD exStyle, DWORD style, const wchar_t* title, int x, int y,
+void MessageWindow::Create(const wchar_t* className, DWORD exStyle, DWORD style, const wchar_t* title, int x, int y,
                            int width, int height, HWND parent, HICON classIcon) {
-  if (!EnsureWindowClass(className, &MessageWindow::Procedure, classIcon)) return false;
-  return ::CreateWindowExW(exStyle, className, title, style, x, y, width, height, parent, nullptr,
-                           ::GetModuleHandleW(nullptr), this) != nullptr;
+  ThrowLastErrorIf(!EnsureWindowClass(className, &MessageWindow::Procedure, classIcon), "RegisterClassW");
+  // The window links itself to this object while it is being created.
+  ThrowLastErrorIf(::CreateWindowExW(exStyle, className, title, style, x, y, width, height, parent, nullptr,
+                                     ::GetModuleHandleW(nullptr), this) == nullptr,
+                   "CreateWindowExW");
 }
 
 void MessageWindow::Destroy() {
+  // The window's last message unlinks it, whoever destroys it.
   if (hwnd_ != nullptr) ::DestroyWindow(hwnd_);
 }
 

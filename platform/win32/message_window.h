@@ -1,7 +1,8 @@
 #pragma once
-// A hidden window whose messages go to a C++ object. The object is linked to
-// its window through the creation data and unlinked when the window goes, so
-// no message ever reaches an object that no longer exists.
+// A hidden window whose messages go to a C++ object, which owns the window:
+// destroying the object destroys it. The object is linked to its window
+// through the creation data and unlinked when the window goes, so no message
+// ever reaches an object that no longer exists.
 #include <windows.h>
 
 #include <exception>
@@ -31,8 +32,9 @@ class MessageWindow {
   HWND Handle() const { return hwnd_; }
 
  protected:
-  // Registers the class when needed and creates the window; false on failure.
-  bool Create(const wchar_t* className, DWORD exStyle, DWORD style, const wchar_t* title, int x, int y, int width,
+  // Registers the class when needed and creates the window. Throws
+  // PlatformError naming RegisterClassW or CreateWindowExW.
+  void Create(const wchar_t* className, DWORD exStyle, DWORD style, const wchar_t* title, int x, int y, int width,
               int height, HWND parent = nullptr, HICON classIcon = nullptr);
   void Destroy();
 

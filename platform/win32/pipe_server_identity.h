@@ -6,7 +6,6 @@
 #include <windows.h>
 
 #include <cstdint>
-#include <optional>
 #include <vector>
 
 namespace zyp::win32 {
@@ -23,17 +22,17 @@ struct ProcessIdentity {
 class ProcessIdentities {
  public:
   virtual ~ProcessIdentities() = default;
-  // Nothing when the process cannot be asked.
-  virtual std::optional<ProcessIdentity> Of(DWORD processId) = 0;
+  // Throws PlatformError naming the call when the process cannot be asked.
+  virtual ProcessIdentity Of(DWORD processId) = 0;
   // This process.
-  virtual std::optional<ProcessIdentity> Self() = 0;
+  virtual ProcessIdentity Self() = 0;
 };
 
 // The system's answer, from the process's token.
 class SystemProcessIdentities final : public ProcessIdentities {
  public:
-  std::optional<ProcessIdentity> Of(DWORD processId) override;
-  std::optional<ProcessIdentity> Self() override { return Of(::GetCurrentProcessId()); }
+  ProcessIdentity Of(DWORD processId) override;
+  ProcessIdentity Self() override { return Of(::GetCurrentProcessId()); }
 };
 
 // True when the process serving the pipe runs as the same user in the same

@@ -70,11 +70,20 @@ struct IconTraits {
   static void Close(Type h) { ::DestroyIcon(h); }
 };
 
+struct LocalMemoryTraits {
+  using Type = HLOCAL;
+  static Type Empty() { return nullptr; }
+  static bool IsValid(Type h) { return h != nullptr; }
+  static void Close(Type h) { ::LocalFree(h); }
+};
+
 // Files, pipes, events, mutexes, threads and processes.
 using UniqueHandle = Scoped<KernelHandleTraits>;
 using UniqueHkey = Scoped<RegistryKeyTraits>;
 using UniqueHwnd = Scoped<WindowTraits>;
 using UniqueHicon = Scoped<IconTraits>;
+// Blocks the system allocated for the caller (FORMAT_MESSAGE_ALLOCATE_BUFFER).
+using UniqueHlocal = Scoped<LocalMemoryTraits>;
 
 // A critical section that lives exactly as long as its owner.
 class CriticalSection {

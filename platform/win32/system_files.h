@@ -16,11 +16,9 @@ class SystemFiles final : public platform::Files {
   std::u16string TempPath(std::uint32_t capacity) override;
   bool DirectoryExists(const std::u16string& path) override;
   bool FileExists(const std::u16string& path) override;
-  void ClearLastError() override;
-  std::uint32_t LastError() override;
-  bool MakeDirectory(const std::u16string& path) override;
+  void MakeDirectory(const std::u16string& path) override;
   std::unique_ptr<platform::WritableFile> CreateForWriting(const std::u16string& path) override;
-  bool Remove(const std::u16string& path) override;
+  void Remove(const std::u16string& path) override;
   platform::FileContent ReadAll(const std::u16string& path, std::uint64_t maxSize) override;
 };
 

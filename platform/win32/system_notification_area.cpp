@@ -7,6 +7,8 @@
 
 #include <algorithm>
 
+#include "platform/win32/check.h"
+
 namespace zyp::win32 {
 
 static_assert(static_cast<DWORD>(platform::NotifyAction::kAdd) == NIM_ADD);
@@ -16,8 +18,7 @@ static_assert(static_cast<DWORD>(platform::NotifyAction::kSetVersion) == NIM_SET
 static_assert(platform::kNotifyMessage == NIF_MESSAGE && platform::kNotifyIcon == NIF_ICON &&
               platform::kNotifyTip == NIF_TIP);
 
-platform::NotifyResult SystemNotificationArea::Notify(platform::NotifyAction action,
-                                                      const platform::NotifyIconRecord& record) {
+void SystemNotificationArea::Notify(platform::NotifyAction action, const platform::NotifyIconRecord& record) {
   NOTIFYICONDATAW data{};
   data.cbSize = sizeof(data);
   data.hWnd = reinterpret_cast<HWND>(record.window);
@@ -28,9 +29,9 @@ platform::NotifyResult SystemNotificationArea::Notify(platform::NotifyAction act
   const std::size_t tipLength = std::min(record.tip.size(), std::size(data.szTip) - 1);
   std::copy_n(record.tip.begin(), tipLength, data.szTip);
   data.uVersion = record.version;
+  // The shell often fails without a last error of its own: 0 then says so.
   ::SetLastError(0);
-  if (::Shell_NotifyIconW(static_cast<DWORD>(action), &data)) return {true, 0};
-  return {false, ::GetLastError()};
+  ThrowIfWin32BoolFalse(::Shell_NotifyIconW(static_cast<DWORD>(action), &data), "Shell_NotifyIconW");
 }
 
 bool SystemNotificationArea::Present() { return ::FindWindowW(L"Shell_TrayWnd", nullptr) != nullptr; }
@@ -50,14 +51,15 @@ std::uint32_t SystemNotificationArea::ShellMajorVersion() {
 bool SystemNotificationArea::AnimationOn() {
   ANIMATIONINFO info{};
   info.cbSize = sizeof(info);
-  return ::SystemParametersInfoW(SPI_GETANIMATION, sizeof(info), &info, 0) && info.iMinAnimate != 0;
+  ThrowIfWin32BoolFalse(::SystemParametersInfoW(SPI_GETANIMATION, sizeof(info), &info, 0), "SystemParametersInfoW");
+  return info.iMinAnimate != 0;
 }
 
 void SystemNotificationArea::SetAnimation(bool on) {
   ANIMATIONINFO info{};
   info.cbSize = sizeof(info);
   info.iMinAnimate = on ? 1 : 0;
-  ::SystemParametersInfoW(SPI_SETANIMATION, sizeof(info), &info, 0);
+  ThrowIfWin32BoolFalse(::SystemParametersInfoW(SPI_SETANIMATION, sizeof(info), &info, 0), "SystemParametersInfoW");
 }
 
 void SystemNotificationArea::Pause(std::uint32_t milliseconds) { ::Sleep(milliseconds); }

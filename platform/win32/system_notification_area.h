@@ -6,7 +6,7 @@ namespace zyp::win32 {
 
 class SystemNotificationArea final : public platform::NotificationArea {
  public:
-  platform::NotifyResult Notify(platform::NotifyAction action, const platform::NotifyIconRecord& record) override;
+  void Notify(platform::NotifyAction action, const platform::NotifyIconRecord& record) override;
   bool Present() override;
   std::uint32_t ShellMajorVersion() override;
   bool AnimationOn() override;

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include "platform/win32/check.h"
 #include "platform/win32/scoped_handle.h"
 #include "platform/win32/wide_text.h"
 
@@ -11,7 +12,7 @@ namespace {
 
 class SystemRegistryKey final : public platform::RegistryKey {
  public:
-  explicit SystemRegistryKey(HKEY key) : key_(key) {}
+  explicit SystemRegistryKey(UniqueHkey key) : key_(std::move(key)) {}
 
   std::optional<platform::RegistryValue> Query(const std::u16string& name) override {
     DWORD type = 0;
@@ -30,17 +31,20 @@ class SystemRegistryKey final : public platform::RegistryKey {
       }
     }
     if (status == ERROR_FILE_NOT_FOUND) return std::nullopt;
-    throw LastPlatformError(static_cast<DWORD>(status));
+    ThrowLastError("RegQueryValueExW", static_cast<DWORD>(status));
   }
 
   void SetString(const std::u16string& name, const std::u16string& text) override {
     const DWORD bytes = static_cast<DWORD>((text.size() + 1) * sizeof(char16_t));
     const LSTATUS status =
         ::RegSetValueExW(key_.Get(), Wide(name), 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()), bytes);
-    if (status != ERROR_SUCCESS) throw LastPlatformError(static_cast<DWORD>(status));
+    ThrowIfWin32Error(status, "RegSetValueExW");
   }
 
-  void DeleteValue(const std::u16string& name) override { ::RegDeleteValueW(key_.Get(), Wide(name)); }
+  void DeleteValue(const std::u16string& name) override {
+    const LSTATUS status = ::RegDeleteValueW(key_.Get(), Wide(name));
+    if (status != ERROR_FILE_NOT_FOUND) ThrowIfWin32Error(status, "RegDeleteValueW");
+  }
 
  private:
   UniqueHkey key_;
@@ -50,8 +54,10 @@ class SystemRegistryKey final : public platform::RegistryKey {
 
 std::unique_ptr<platform::RegistryKey> SystemRegistry::OpenCurrentUserKey(const std::u16string& path) {
   HKEY key = nullptr;
-  if (::RegOpenKeyExW(HKEY_CURRENT_USER, Wide(path), 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS) return nullptr;
-  return std::make_unique<SystemRegistryKey>(key);
+  const LSTATUS status = ::RegOpenKeyExW(HKEY_CURRENT_USER, Wide(path), 0, KEY_ALL_ACCESS, &key);
+  if (status == ERROR_FILE_NOT_FOUND) return nullptr;
+  ThrowIfWin32Error(status, "RegOpenKeyExW");
+  return std::make_unique<SystemRegistryKey>(UniqueHkey(key));
 }
 
 }  // namespace zyp::win32

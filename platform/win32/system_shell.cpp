@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "platform/win32/check.h"
 #include "platform/win32/scoped_handle.h"
 #include "platform/win32/wide_text.h"
 
@@ -14,13 +15,15 @@ namespace zyp::win32 {
 namespace {
 
 bool InJob() {
+  // A process that cannot tell counts as outside any job: the shell then
+  // starts the companion as it always could.
   BOOL inJob = FALSE;
   return ::IsProcessInJob(::GetCurrentProcess(), nullptr, &inJob) && inJob;
 }
 
 // The same command line the shell builds for a program file.
-platform::StartResult StartOutsideJob(const std::u16string& file, const std::u16string& parameters,
-                                      const std::u16string& directory, int showCommand) {
+platform::StartedProgram StartOutsideJob(const std::u16string& file, const std::u16string& parameters,
+                                         const std::u16string& directory, int showCommand) {
   std::wstring commandLine = L"\"" + ToWide(file) + L"\"";
   if (!parameters.empty()) commandLine += L" " + ToWide(parameters);
   STARTUPINFOW startup{};
@@ -28,23 +31,18 @@ platform::StartResult StartOutsideJob(const std::u16string& file, const std::u16
   startup.dwFlags = STARTF_USESHOWWINDOW;
   startup.wShowWindow = static_cast<WORD>(showCommand);
   PROCESS_INFORMATION info{};
-  platform::StartResult result;
-  result.outsideJob = true;
-  if (!::CreateProcessW(Wide(file), commandLine.data(), nullptr, nullptr, FALSE, CREATE_BREAKAWAY_FROM_JOB, nullptr,
-                        directory.empty() ? nullptr : Wide(directory), &startup, &info)) {
-    result.error = ::GetLastError();
-    return result;
-  }
+  ThrowIfWin32BoolFalse(
+      ::CreateProcessW(Wide(file), commandLine.data(), nullptr, nullptr, FALSE, CREATE_BREAKAWAY_FROM_JOB, nullptr,
+                       directory.empty() ? nullptr : Wide(directory), &startup, &info),
+      platform::kStartOutsideJobCall);
   const UniqueHandle process(info.hProcess);
   const UniqueHandle thread(info.hThread);
-  result.started = true;
-  result.processId = info.dwProcessId;
-  return result;
+  return {true, info.dwProcessId};
 }
 
-platform::StartResult StartThroughShell(HWND owner, const std::u16string& verb, const std::u16string& file,
-                                        const std::u16string& parameters, const std::u16string& directory,
-                                        int showCommand) {
+platform::StartedProgram StartThroughShell(HWND owner, const std::u16string& verb, const std::u16string& file,
+                                           const std::u16string& parameters, const std::u16string& directory,
+                                           int showCommand) {
   SHELLEXECUTEINFOW info{};
   info.cbSize = sizeof info;
   // No error box on behalf of a hidden program, and no return before the
@@ -56,29 +54,27 @@ platform::StartResult StartThroughShell(HWND owner, const std::u16string& verb, 
   info.lpParameters = Wide(parameters);
   info.lpDirectory = Wide(directory);
   info.nShow = showCommand;
-  platform::StartResult result;
-  if (!::ShellExecuteExW(&info)) {
-    result.error = ::GetLastError();
-    return result;
-  }
+  ThrowIfWin32BoolFalse(::ShellExecuteExW(&info), platform::kStartThroughShellCall);
   const UniqueHandle process(info.hProcess);
-  result.started = true;
-  if (process) result.processId = ::GetProcessId(process.Get());
-  return result;
+  // No process handle when the shell handed the file to a running program.
+  return {false, process ? static_cast<std::uint32_t>(::GetProcessId(process.Get())) : 0u};
 }
 
 }  // namespace
 
-platform::StartResult SystemShell::Execute(platform::WindowHandle owner, const std::u16string& verb,
-                                           const std::u16string& file, const std::u16string& parameters,
-                                           const std::u16string& directory, int showCommand) {
+platform::StartedProgram SystemShell::Execute(platform::WindowHandle owner, const std::u16string& verb,
+                                              const std::u16string& file, const std::u16string& parameters,
+                                              const std::u16string& directory, int showCommand) {
   // The started manager comes to the front on its own; this hidden program
   // has the right to the foreground only while it runs, so it hands it on.
   ::AllowSetForegroundWindow(ASFW_ANY);
   if (InJob()) {
-    const platform::StartResult outside = StartOutsideJob(file, parameters, directory, showCommand);
-    // A job that forbids breakaway refuses the flag: start as anywhere else.
-    if (outside.started || outside.error != ERROR_ACCESS_DENIED) return outside;
+    try {
+      return StartOutsideJob(file, parameters, directory, showCommand);
+    } catch (const PlatformError& error) {
+      // A job that forbids breakaway refuses the flag: start as anywhere else.
+      if (error.Code() != ERROR_ACCESS_DENIED) throw;
+    }
   }
   return StartThroughShell(reinterpret_cast<HWND>(owner), verb, file, parameters, directory, showCommand);
 }

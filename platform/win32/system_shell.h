@@ -7,9 +7,9 @@ namespace zyp::win32 {
 
 class SystemShell final : public platform::Shell {
  public:
-  platform::StartResult Execute(platform::WindowHandle owner, const std::u16string& verb, const std::u16string& file,
-                                const std::u16string& parameters, const std::u16string& directory,
-                                int showCommand) override;
+  platform::StartedProgram Execute(platform::WindowHandle owner, const std::u16string& verb, const std::u16string& file,
+                                   const std::u16string& parameters, const std::u16string& directory,
+                                   int showCommand) override;
 };
 
 }  // namespace zyp::win32

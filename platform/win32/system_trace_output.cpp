@@ -35,6 +35,7 @@ std::unique_ptr<SystemTraceOutput> SystemTraceOutput::Open(const std::wstring& p
 void SystemTraceOutput::Append(std::string_view bytes) {
   const DWORD error = ::GetLastError();
   DWORD written = 0;
+  // A trace never changes what the run does: a failed write is dropped.
   ::WriteFile(file_.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
   ::SetLastError(error);
 }
@@ -50,6 +51,7 @@ std::string SystemTraceOutput::UtcTime() {
 
 std::uint64_t SystemTraceOutput::MonotonicMs() {
   LARGE_INTEGER counter{}, frequency{};
+  // Neither call fails on any system this program runs on.
   ::QueryPerformanceCounter(&counter);
   ::QueryPerformanceFrequency(&frequency);
   const LONGLONG perMs = frequency.QuadPart >= 1000 ? frequency.QuadPart / 1000 : 1;

@@ -13,8 +13,7 @@ class SystemWindowing final : public platform::Windowing {
 
   std::uint32_t RegisterMessage(const std::u16string& name) override;
   platform::WindowHandle FindTopLevelWindow(const std::u16string& className) override;
-  bool Post(platform::WindowHandle window, std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) override;
-  std::uint32_t LastError() override;
+  void Post(platform::WindowHandle window, std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) override;
   platform::WindowHandle MainWindow() override;
   void MoveMainWindow(int left, int top) override;
   platform::WindowHandle ApplicationWindow() override;

@@ -90,7 +90,7 @@ TEST(ApplicationErrors, AMainWindowThatCannotBeCreatedIsReportedAndEndsTheRunWit
   {
     const MainWindowRefusal refusal;
     ASSERT_TRUE(refusal.Active());
-    TfrmZYPQueueAddURL mainWindow(application, notificationArea, files, locale, cookies, trace, [&](intake::Services&) {
+    MainWindow mainWindow(application, notificationArea, files, locale, cookies, trace, [&](intake::Services&) {
       worked = true;
       return intake::Delivery::Delivered;
     });

@@ -18,29 +18,25 @@
 namespace zyp::app {
 namespace {
 
-using platform::NotifyResult;
+using fakes::NotifyAnswer;
 using Log = std::vector<std::string>;
-using enum TTrayVisibility;
-using enum TTrayIconState;
+using enum TrayVisibility;
+using enum TrayIconState;
 
 // A visible stand-in for the application window that hands its messages to
 // the watcher first, as the application object does.
 class FakeApplication final : public win32::MessageWindow, public TrayApplication {
  public:
   FakeApplication() {
-    if (!Create(L"TrayTestApplication", WS_EX_TOOLWINDOW, WS_POPUP | WS_SYSMENU | WS_MINIMIZEBOX, L"app", 0, 0, 0, 0)) {
-      throw win32::LastPlatformError();
-    }
+    Create(L"TrayTestApplication", WS_EX_TOOLWINDOW, WS_POPUP | WS_SYSMENU | WS_MINIMIZEBOX, L"app", 0, 0, 0, 0);
     ::ShowWindow(Handle(), SW_SHOWNOACTIVATE);
   }
 
   HWND ApplicationWindow() override { return Handle(); }
   HICON ApplicationIcon() override { return icon; }
-  void SetShowMainWindow(bool show) override { showMainWindow = show; }
   void WatchMessages(ApplicationMessageWatcher* newWatcher) override { watcher = newWatcher; }
 
   HICON icon = ::LoadIconW(nullptr, IDI_APPLICATION);
-  bool showMainWindow = true;
   ApplicationMessageWatcher* watcher = nullptr;
 
  private:
@@ -55,24 +51,23 @@ class TrayIconTest : public ::testing::Test {
   void SetUp() override { area_.watchedWindow = application_.Handle(); }
 
   // The component as the main window's design sets it up.
-  void Create(std::uint32_t retryBudgetMs = TTrayIcon::kRetryBudgetMs) {
-    tray_ = std::make_unique<TTrayIcon>(application_, area_, retryBudgetMs);
+  void Create(std::uint32_t retryBudgetMs = TrayIcon::kRetryBudgetMs) {
+    tray_ = std::make_unique<TrayIcon>(application_, area_, retryBudgetMs);
     tray_->SetActive(true);
-    tray_->SetIconIndex(0);
-    tray_->SetVisibility({tvVisibleTaskList, tvAutoHide, tvAutoHideIcon});
+    tray_->SetVisibility({AutoHide, AutoHideIcon});
   }
-  void Load(std::uint32_t retryBudgetMs = TTrayIcon::kRetryBudgetMs) {
+  void Load(std::uint32_t retryBudgetMs = TrayIcon::kRetryBudgetMs) {
     Create(retryBudgetMs);
     tray_->Loaded();
     area_.log.clear();
     area_.records.clear();
   }
   void TaskbarCreated() { ::SendMessageW(tray_->Handle(), ::RegisterWindowMessageW(L"TaskbarCreated"), 0, 0); }
-  bool IconShown() const { return tray_->State().Contains(tisTrayIconVisible); }
+  bool IconShown() const { return tray_->State().Contains(TrayIconVisible); }
 
   fakes::FakeNotificationArea area_;
   FakeApplication application_;
-  std::unique_ptr<TTrayIcon> tray_;
+  std::unique_ptr<TrayIcon> tray_;
 };
 
 TEST_F(TrayIconTest, LoadHidesTheApplicationWithTheAnimationOffAroundItAndAddsNoIcon) {
@@ -87,7 +82,6 @@ TEST_F(TrayIconTest, LoadHidesTheApplicationWithTheAnimationOffAroundItAndAddsNo
   for (const Case& c : cases) {
     SCOPED_TRACE(c.animation ? "animation on" : "animation off");
     ::ShowWindow(application_.Handle(), SW_SHOWNOACTIVATE);
-    application_.showMainWindow = true;
     area_.log.clear();
     area_.animation = c.animation;
 
@@ -96,8 +90,7 @@ TEST_F(TrayIconTest, LoadHidesTheApplicationWithTheAnimationOffAroundItAndAddsNo
     EXPECT_EQ(area_.log, c.expected);
     EXPECT_EQ(area_.animation, c.animation);
     EXPECT_FALSE(::IsWindowVisible(application_.Handle()));
-    EXPECT_FALSE(application_.showMainWindow);
-    EXPECT_EQ(tray_->State(), (TTrayIconStates{tisHooked, tisAppHiddenButNotMinimized}));
+    EXPECT_EQ(tray_->State(), (TrayIconStates{Hooked, AppHiddenButNotMinimized}));
     EXPECT_NE(application_.watcher, nullptr);
     tray_.reset();
     EXPECT_EQ(application_.watcher, nullptr);
@@ -113,11 +106,11 @@ TEST_F(TrayIconTest, ActiveWaitsForTheLoadStep) {
   EXPECT_TRUE(area_.log.empty());
 
   tray_->Loaded();
-  EXPECT_TRUE(tray_->State().Contains(tisHooked));
+  EXPECT_TRUE(tray_->State().Contains(Hooked));
   EXPECT_FALSE(IconShown());
   // Switched off after loading, the component lets go at once.
   tray_->SetActive(false);
-  EXPECT_FALSE(tray_->State().Contains(tisHooked));
+  EXPECT_FALSE(tray_->State().Contains(Hooked));
   EXPECT_EQ(application_.watcher, nullptr);
 }
 
@@ -212,16 +205,16 @@ TEST_F(TrayIconTest, TheShellsBroadcastReachesTheComponent) {
 // A failed call is tried again only for "no error" or a time-out, a pause
 // apart; a modify shows whether an add or a delete happened after all.
 TEST_F(TrayIconTest, RetryRule) {
-  const NotifyResult busy{false, 0}, timeout{false, ERROR_TIMEOUT}, denied{false, ERROR_ACCESS_DENIED};
-  const NotifyResult ok{true, 0};
+  const NotifyAnswer busy{false, 0}, timeout{false, ERROR_TIMEOUT}, denied{false, ERROR_ACCESS_DENIED};
+  const NotifyAnswer ok{true, 0};
   struct Case {
     const char* name;
     bool atExit;  // a delete at destruction, else an add on TaskbarCreated
-    std::vector<NotifyResult> results;
+    std::vector<NotifyAnswer> results;
     Log expected;
     bool shown;  // after the add
     std::uint32_t budgetMs = 60000;
-    TTrayVisibilities extra{};
+    TrayVisibilities extra{};
     bool present = true;
   };
   const std::vector<Case> cases = {
@@ -233,7 +226,7 @@ TEST_F(TrayIconTest, RetryRule) {
        {busy, busy, denied},
        {"add", "pause 1000", "modify", "add"},
        false},
-      {"no retry wanted", false, {busy}, {"add"}, false, 60000, {tvNoRetryOnFailure}},
+      {"no retry wanted", false, {busy}, {"add"}, false, 60000, {NoRetryOnFailure}},
       {"no notification area", false, {timeout}, {"add"}, false, 60000, {}, false},
       {"delete busy, the icon is gone", true, {busy, busy}, {"delete", "pause 1000", "modify"}, false},
       {"delete timed out, made again", true, {timeout, ok}, {"delete", "pause 1000", "modify", "delete"}, false},
@@ -243,8 +236,8 @@ TEST_F(TrayIconTest, RetryRule) {
     area_ = {};
     area_.present = c.present;
     Load(c.budgetMs);
-    TTrayVisibilities visibility = tray_->Visibility();
-    if (c.extra.Contains(tvNoRetryOnFailure)) visibility.Include(tvNoRetryOnFailure);
+    TrayVisibilities visibility = tray_->Visibility();
+    if (c.extra.Contains(NoRetryOnFailure)) visibility.Include(NoRetryOnFailure);
     tray_->SetVisibility(visibility);
     if (c.atExit) {
       TaskbarCreated();
@@ -266,7 +259,7 @@ TEST_F(TrayIconTest, RetryRule) {
 
 TEST_F(TrayIconTest, AttemptsStopAfterThirtyOneRetries) {
   Load(60000);
-  area_.results.assign(1 + 31 * 2, NotifyResult{false, 0});
+  area_.results.assign(1 + 31 * 2, NotifyAnswer{false, 0});
   TaskbarCreated();
   EXPECT_FALSE(IconShown());
   EXPECT_EQ(area_.pausedMs, 31000u);
@@ -276,10 +269,10 @@ TEST_F(TrayIconTest, AttemptsStopAfterThirtyOneRetries) {
 
 TEST_F(TrayIconTest, AllRetriesOfAComponentShareOneBudget) {
   Load();
-  area_.results.assign(20, NotifyResult{false, 0});
+  area_.results.assign(20, NotifyAnswer{false, 0});
   TaskbarCreated();
   ::SendMessageW(tray_->Handle(), WM_ENDSESSION, FALSE, 0);
-  EXPECT_EQ(area_.pausedMs, TTrayIcon::kRetryBudgetMs);
+  EXPECT_EQ(area_.pausedMs, TrayIcon::kRetryBudgetMs);
   EXPECT_EQ(area_.NotifyLog(), Log({"add", "pause 1000", "modify", "add", "add"}));
   EXPECT_FALSE(IconShown());
 }
@@ -294,9 +287,9 @@ TEST(TrayIconSystemTest, TheAnimationSettingSurvivesTheLoadStep) {
     // Wine accepts the setting and keeps none: its animation is always off.
     if (area.AnimationOn() != on) continue;
     FakeApplication application;
-    TTrayIcon tray(application, area);
+    TrayIcon tray(application, area);
     tray.SetActive(true);
-    tray.SetVisibility({tvVisibleTaskList, tvAutoHide, tvAutoHideIcon});
+    tray.SetVisibility({AutoHide, AutoHideIcon});
     tray.Loaded();
     EXPECT_FALSE(::IsWindowVisible(application.Handle()));
     EXPECT_EQ(area.AnimationOn(), on);
@@ -309,9 +302,9 @@ TEST(TrayIconSystemTest, AMissingNotificationAreaCostsNoPause) {
   win32::SystemNotificationArea area;
   if (area.Present()) GTEST_SKIP() << "this desktop has a notification area";
   FakeApplication application;
-  auto tray = std::make_unique<TTrayIcon>(application, area);
+  auto tray = std::make_unique<TrayIcon>(application, area);
   tray->SetActive(true);
-  tray->SetVisibility({tvVisibleTaskList, tvAutoHide, tvAutoHideIcon});
+  tray->SetVisibility({AutoHide, AutoHideIcon});
   tray->Loaded();
   const DWORD start = ::GetTickCount();
   ::SendMessageW(tray->Handle(), ::RegisterWindowMessageW(L"TaskbarCreated"), 0, 0);

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 #include <string>
 
 #include "cookies/cookie_store.h"
@@ -31,13 +32,11 @@ class MovedTempFiles final : public platform::Files {
   std::u16string TempPath(std::uint32_t) override { return temp_; }
   bool DirectoryExists(const std::u16string& path) override { return system_.DirectoryExists(path); }
   bool FileExists(const std::u16string& path) override { return system_.FileExists(path); }
-  void ClearLastError() override { system_.ClearLastError(); }
-  std::uint32_t LastError() override { return system_.LastError(); }
-  bool MakeDirectory(const std::u16string& path) override { return system_.MakeDirectory(path); }
+  void MakeDirectory(const std::u16string& path) override { system_.MakeDirectory(path); }
   std::unique_ptr<platform::WritableFile> CreateForWriting(const std::u16string& path) override {
     return system_.CreateForWriting(path);
   }
-  bool Remove(const std::u16string& path) override { return system_.Remove(path); }
+  void Remove(const std::u16string& path) override { system_.Remove(path); }
   platform::FileContent ReadAll(const std::u16string& path, std::uint64_t maxSize) override {
     return system_.ReadAll(path, maxSize);
   }
@@ -75,9 +74,7 @@ class CookieFilesTest : public ::testing::Test {
     return std::string(content.bytes.begin(), content.bytes.end());
   }
   static void Put(const std::u16string& path, const std::string& bytes) {
-    const auto file = SystemFiles().CreateForWriting(path);
-    ASSERT_TRUE(file);
-    ASSERT_TRUE(file->Write(bytes.data(), bytes.size()));
+    SystemFiles().CreateForWriting(path)->Write(bytes.data(), bytes.size());
   }
 
   std::u16string root_;
@@ -161,14 +158,17 @@ TEST_F(CookieFilesTest, AReaderMayOpenTheFileWhileItIsWritten) {
   const auto store = Start();
   const std::u16string path = store->GetCookieFileName(u"http://example.com/");
   const auto writer = files_->CreateForWriting(path);
-  ASSERT_TRUE(writer);
   // A reader that lets others write, as the queue manager's must.
   const UniqueHandle reader(::CreateFileW(Wide(path), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   EXPECT_TRUE(reader);
   // A second writer is refused.
-  EXPECT_FALSE(files_->CreateForWriting(path));
-  EXPECT_EQ(files_->LastError(), static_cast<std::uint32_t>(ERROR_SHARING_VIOLATION));
+  try {
+    files_->CreateForWriting(path);
+    ADD_FAILURE() << "a second writer was let in";
+  } catch (const PlatformError& error) {
+    EXPECT_EQ(error.Code(), static_cast<std::uint32_t>(ERROR_SHARING_VIOLATION));
+  }
 }
 
 TEST_F(CookieFilesTest, AnUnwritableCookieFolderIsSilent) {
@@ -206,27 +206,48 @@ TEST(SystemFiles, ReportsWhatWindowsReports) {
   EXPECT_EQ(files.TempPath(1023), FromWide(expected, length));
   // The capacity counts the terminating zero too.
   EXPECT_EQ(files.TempPath(length + 1), FromWide(expected, length));
-  EXPECT_EQ(files.TempPath(length), u"");
 
   const std::u16string temp = files.TempPath(1023);
   EXPECT_TRUE(files.DirectoryExists(temp));
   EXPECT_FALSE(files.FileExists(temp));
   EXPECT_FALSE(files.FileExists(u""));
   EXPECT_FALSE(files.DirectoryExists(u""));
+}
 
-  files.ClearLastError();
-  EXPECT_EQ(files.LastError(), 0u);
-  EXPECT_FALSE(files.MakeDirectory(temp));
-  EXPECT_EQ(files.LastError(), static_cast<std::uint32_t>(ERROR_ALREADY_EXISTS));
-  EXPECT_FALSE(files.MakeDirectory(temp + u"zyp-no-such-folder\\child"));
-  EXPECT_EQ(files.LastError(), static_cast<std::uint32_t>(ERROR_PATH_NOT_FOUND));
-
-  EXPECT_FALSE(files.Remove(temp + u"zyp-no-such-file.dat"));
-  try {
-    files.ReadAll(temp + u"zyp-no-such-file.dat", kNoLimit);
-    ADD_FAILURE() << "no error for a missing file";
-  } catch (const PlatformError& error) {
-    EXPECT_EQ(error.Code(), static_cast<std::uint32_t>(ERROR_FILE_NOT_FOUND));
+// A failed operation raises the system's error code and names the call that
+// failed.
+TEST(SystemFiles, AFailureNamesItsCall) {
+  SystemFiles files;
+  const std::u16string temp = files.TempPath(1023);
+  const std::u16string missingFolder = temp + u"zyp-no-such-folder\\";
+  struct Case {
+    const char* name;
+    std::function<void()> operation;
+    DWORD code;
+    std::string call;
+  };
+  const Case cases[] = {
+      {"a temporary path longer than its room", [&] { files.TempPath(static_cast<std::uint32_t>(temp.size())); },
+       ERROR_INSUFFICIENT_BUFFER, "GetTempPathW"},
+      {"a folder that exists", [&] { files.MakeDirectory(temp); }, ERROR_ALREADY_EXISTS, "CreateDirectoryW"},
+      {"a folder without its parent", [&] { files.MakeDirectory(missingFolder + u"child"); }, ERROR_PATH_NOT_FOUND,
+       "CreateDirectoryW"},
+      {"a file in a missing folder", [&] { files.CreateForWriting(missingFolder + u"f.dat"); }, ERROR_PATH_NOT_FOUND,
+       "CreateFileW"},
+      {"removing a missing file", [&] { files.Remove(temp + u"zyp-no-such-file.dat"); }, ERROR_FILE_NOT_FOUND,
+       "DeleteFileW"},
+      {"reading a missing file", [&] { files.ReadAll(temp + u"zyp-no-such-file.dat", kNoLimit); }, ERROR_FILE_NOT_FOUND,
+       "CreateFileW"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    try {
+      c.operation();
+      ADD_FAILURE() << "no error";
+    } catch (const PlatformError& error) {
+      EXPECT_EQ(error.Code(), static_cast<std::uint32_t>(c.code));
+      EXPECT_EQ(error.Call(), c.call);
+    }
   }
 }
 
@@ -237,8 +258,7 @@ TEST_F(CookieFilesTest, ReadAllRefusesAFileBeingWrittenAndReadsLargeFiles) {
   for (std::size_t i = 0; i < large.size(); ++i) large[i] = static_cast<char>(i * 7);
   {
     const auto writer = files.CreateForWriting(path);
-    ASSERT_TRUE(writer);
-    ASSERT_TRUE(writer->Write(large.data(), large.size()));
+    writer->Write(large.data(), large.size());
     ASSERT_TRUE(files.FileExists(path));
     try {
       files.ReadAll(path, kNoLimit);
@@ -248,7 +268,7 @@ TEST_F(CookieFilesTest, ReadAllRefusesAFileBeingWrittenAndReadsLargeFiles) {
     }
   }
   EXPECT_EQ(Read(path), large);
-  EXPECT_TRUE(files.Remove(path));
+  files.Remove(path);
   EXPECT_FALSE(files.FileExists(path));
 }
 

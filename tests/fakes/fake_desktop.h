@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/error.h"
 #include "platform/process.h"
 #include "platform/shell.h"
 #include "platform/windowing.h"
@@ -61,13 +62,12 @@ class FakeDesktop : public platform::Process, public platform::Windowing, public
     auto it = windows.find(className);
     return it == windows.end() ? 0 : it->second;
   }
-  bool Post(platform::WindowHandle window, std::uint32_t message, std::uintptr_t wParam,
+  void Post(platform::WindowHandle window, std::uint32_t message, std::uintptr_t wParam,
             std::intptr_t lParam) override {
     posted.push_back({window, message, wParam, lParam});
     log.push_back(window == kMainWindow && message == 16 ? "close" : "post");
-    return window == kMainWindow || postError == 0;
+    if (window != kMainWindow && postError != 0) throw PlatformError(postError, u"Access is denied.", "PostMessageW");
   }
-  std::uint32_t LastError() override { return postError; }
   platform::WindowHandle MainWindow() override { return kMainWindow; }
   void MoveMainWindow(int left, int top) override {
     log.push_back("move " + std::to_string(left) + "," + std::to_string(top));
@@ -75,13 +75,14 @@ class FakeDesktop : public platform::Process, public platform::Windowing, public
   platform::WindowHandle ApplicationWindow() override { return kApplicationWindow; }
 
   // Shell
-  platform::StartResult Execute(platform::WindowHandle owner, const std::u16string& verb, const std::u16string& file,
-                                const std::u16string& parameters, const std::u16string& directory,
-                                int showCommand) override {
+  platform::StartedProgram Execute(platform::WindowHandle owner, const std::u16string& verb, const std::u16string& file,
+                                   const std::u16string& parameters, const std::u16string& directory,
+                                   int showCommand) override {
     started.push_back({owner, verb, file, parameters, directory, showCommand});
     log.push_back("start");
-    if (!shellSucceeds) return {false, false, 2, 0};
-    return {true, false, 0, 4242};
+    if (!shellSucceeds)
+      throw PlatformError(2, u"The system cannot find the file specified.", platform::kStartThroughShellCall);
+    return {false, 4242};
   }
 };
 

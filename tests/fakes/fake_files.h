@@ -1,8 +1,8 @@
 #pragma once
 // An in-memory file system with Windows' rules for the operations the program
 // uses: paths compare with ASCII letters folded, a folder or file needs its
-// parent folder, failures leave Windows' error codes as the last error, and
-// every change is recorded in one log.
+// parent folder, failures throw PlatformError with Windows' error codes and
+// the name of the call, and every change is recorded in one log.
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -25,6 +25,7 @@ class FakeFiles : public platform::Files {
   static constexpr std::uint32_t kAccessDenied = 5;
   static constexpr std::uint32_t kSharingViolation = 32;
   static constexpr std::uint32_t kDiskFull = 112;
+  static constexpr std::uint32_t kInsufficientBuffer = 122;
   static constexpr std::uint32_t kAlreadyExists = 183;
 
   // What GetTempPathW reports; empty makes it fail.
@@ -69,26 +70,24 @@ class FakeFiles : public platform::Files {
   }
 
   std::u16string TempPath(std::uint32_t capacity) override {
+    if (tempPath.empty()) Fail(kPathNotFound, "GetTempPathW");
     // The capacity counts the terminating zero too.
-    return tempPath.size() < capacity ? tempPath : std::u16string();
+    if (tempPath.size() >= capacity) Fail(kInsufficientBuffer, "GetTempPathW");
+    return tempPath;
   }
   bool DirectoryExists(const std::u16string& path) override { return !path.empty() && HasFolder(path); }
   bool FileExists(const std::u16string& path) override {
     log.push_back(u"exists " + path);
     return !path.empty() && (HasFile(path) || devices_.count(Key(path)) != 0);
   }
-  void ClearLastError() override { lastError_ = 0; }
-  std::uint32_t LastError() override { return lastError_; }
-
-  bool MakeDirectory(const std::u16string& path) override {
+  void MakeDirectory(const std::u16string& path) override {
     log.push_back(u"mkdir " + path);
     if (beforeMakeDirectory) beforeMakeDirectory(path);
     const std::u16string key = Key(path);
-    if (folders_.count(key) || files_.count(key)) return Fail(kAlreadyExists);
-    if (!folders_.count(Parent(key))) return Fail(kPathNotFound);
-    if (denied_.count(Parent(key))) return Fail(kAccessDenied);
+    if (folders_.count(key) || files_.count(key)) Fail(kAlreadyExists, "CreateDirectoryW");
+    if (!folders_.count(Parent(key))) Fail(kPathNotFound, "CreateDirectoryW");
+    if (denied_.count(Parent(key))) Fail(kAccessDenied, "CreateDirectoryW");
     folders_.insert(key);
-    return true;
   }
 
   std::unique_ptr<platform::WritableFile> CreateForWriting(const std::u16string& path) override {
@@ -101,10 +100,7 @@ class FakeFiles : public platform::Files {
         : existing != files_.end() && (existing->second.heldElsewhere || existing->second.writers > 0)
             ? kSharingViolation
             : 0;
-    if (refusal != 0) {
-      Fail(refusal);
-      return nullptr;
-    }
+    if (refusal != 0) Fail(refusal, "CreateFileW");
     File& file = existing != files_.end() ? existing->second : files_[key];
     if (file.path.empty()) file.path = path;
     file.bytes.clear();
@@ -112,35 +108,25 @@ class FakeFiles : public platform::Files {
     return std::make_unique<Writer>(*this, key);
   }
 
-  bool Remove(const std::u16string& path) override {
+  void Remove(const std::u16string& path) override {
     log.push_back(u"remove " + path);
     const std::u16string key = Key(path);
     auto file = files_.find(key);
-    if (file == files_.end()) return Fail(folders_.count(Parent(key)) ? kFileNotFound : kPathNotFound);
-    if (file->second.heldElsewhere || file->second.writers > 0) return Fail(kSharingViolation);
-    if (denied_.count(Parent(key))) return Fail(kAccessDenied);
+    if (file == files_.end()) Fail(folders_.count(Parent(key)) ? kFileNotFound : kPathNotFound, "DeleteFileW");
+    if (file->second.heldElsewhere || file->second.writers > 0) Fail(kSharingViolation, "DeleteFileW");
+    if (denied_.count(Parent(key))) Fail(kAccessDenied, "DeleteFileW");
     files_.erase(file);
-    return true;
   }
 
   platform::FileContent ReadAll(const std::u16string& path, std::uint64_t maxSize) override {
     using Status = platform::FileContent::Status;
     log.push_back(u"read " + path);
     if (devices_.count(Key(path))) return {Status::NotADiskFile, {}};
-    if (folders_.count(Key(path))) {
-      // Opening a folder as a file is refused.
-      Fail(kAccessDenied);
-      throw PlatformError(kAccessDenied, u"Access is denied.");
-    }
+    // Opening a folder as a file is refused.
+    if (folders_.count(Key(path))) Fail(kAccessDenied, "CreateFileW");
     auto file = files_.find(Key(path));
-    if (file == files_.end()) {
-      Fail(kFileNotFound);
-      throw PlatformError(kFileNotFound, u"The system cannot find the file specified.");
-    }
-    if (file->second.writers > 0) {
-      Fail(kSharingViolation);
-      throw PlatformError(kSharingViolation, u"The file is being used by another process.");
-    }
+    if (file == files_.end()) Fail(kFileNotFound, "CreateFileW");
+    if (file->second.writers > 0) Fail(kSharingViolation, "CreateFileW");
     if (file->second.bytes.size() > maxSize) return {Status::TooLarge, {}};
     return {Status::Read, std::vector<std::uint8_t>(file->second.bytes.begin(), file->second.bytes.end())};
   }
@@ -161,14 +147,13 @@ class FakeFiles : public platform::Files {
       --file.writers;
       files_.log.push_back(u"close " + file.path);
     }
-    bool Write(const void* data, std::size_t size) override {
+    void Write(const void* data, std::size_t size) override {
       File& file = files_.files_.at(key_);
       files_.log.push_back(u"write " + Number(size) + u" " + file.path);
       const std::size_t fits = size < files_.freeSpace ? size : files_.freeSpace;
       file.bytes.append(static_cast<const char*>(data), fits);
       files_.freeSpace -= fits;
-      if (fits == size) return true;
-      return files_.Fail(kDiskFull);
+      if (fits != size) Fail(kDiskFull, "WriteFile");
     }
 
    private:
@@ -191,16 +176,22 @@ class FakeFiles : public platform::Files {
     const std::size_t at = key.rfind(u'\\');
     return at == std::u16string::npos ? std::u16string() : key.substr(0, at);
   }
-  bool Fail(std::uint32_t code) {
-    lastError_ = code;
-    return false;
+  // The system's texts for the codes used here, as the error box shows them.
+  [[noreturn]] static void Fail(std::uint32_t code, const char* call) {
+    const char16_t* text = code == kFileNotFound       ? u"The system cannot find the file specified."
+                           : code == kPathNotFound     ? u"The system cannot find the path specified."
+                           : code == kAccessDenied     ? u"Access is denied."
+                           : code == kSharingViolation ? u"The file is being used by another process."
+                           : code == kDiskFull         ? u"There is not enough space on the disk."
+                           : code == kAlreadyExists    ? u"Cannot create a file when that file already exists."
+                                                       : u"The data area passed to a system call is too small.";
+    throw PlatformError(code, text, call);
   }
 
   std::set<std::u16string> folders_;
   std::set<std::u16string> denied_;
   std::set<std::u16string> devices_;
   std::map<std::u16string, File> files_;
-  std::uint32_t lastError_ = 0;
 };
 
 }  // namespace zyp::fakes

@@ -8,9 +8,16 @@
 #include <string>
 #include <vector>
 
+#include "platform/error.h"
 #include "platform/notification_area.h"
 
 namespace zyp::fakes {
+
+// How the fake answers one call: refused with that last error, or not.
+struct NotifyAnswer {
+  bool succeeded = false;
+  std::uint32_t lastError = 0;
+};
 
 class FakeNotificationArea : public platform::NotificationArea {
  public:
@@ -18,7 +25,7 @@ class FakeNotificationArea : public platform::NotificationArea {
   std::uint32_t shellVersion = 6;
   bool animation = false;
   // Answers to the Notify calls in the order they come; success when empty.
-  std::deque<platform::NotifyResult> results;
+  std::deque<NotifyAnswer> results;
   // The animation entries say whether this window was visible at that moment.
   HWND watchedWindow = nullptr;
 
@@ -26,14 +33,14 @@ class FakeNotificationArea : public platform::NotificationArea {
   std::vector<platform::NotifyIconRecord> records;
   std::uint32_t pausedMs = 0;
 
-  platform::NotifyResult Notify(platform::NotifyAction action, const platform::NotifyIconRecord& record) override {
+  void Notify(platform::NotifyAction action, const platform::NotifyIconRecord& record) override {
     static const char* const names[] = {"add", "modify", "delete", "?", "setversion"};
     log.push_back(names[static_cast<std::uint32_t>(action)]);
     records.push_back(record);
-    if (results.empty()) return {true, 0};
-    const platform::NotifyResult result = results.front();
+    if (results.empty()) return;
+    const NotifyAnswer answer = results.front();
     results.pop_front();
-    return result;
+    if (!answer.succeeded) throw PlatformError(answer.lastError, u"Unspecified error", "Shell_NotifyIconW");
   }
   bool Present() override { return present; }
   std::uint32_t ShellMajorVersion() override { return shellVersion; }

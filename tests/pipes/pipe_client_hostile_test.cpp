@@ -24,12 +24,13 @@ class ChangedServer final : public win32::ProcessIdentities {
  public:
   explicit ChangedServer(std::function<std::optional<win32::ProcessIdentity>(win32::ProcessIdentity)> change)
       : change_(std::move(change)) {}
-  std::optional<win32::ProcessIdentity> Of(DWORD processId) override {
-    const auto identity = system_.Of(processId);
-    if (!identity) return std::nullopt;
-    return change_(*identity);
+  // A change to nothing stands for a process that cannot be asked.
+  win32::ProcessIdentity Of(DWORD processId) override {
+    const auto changed = change_(system_.Of(processId));
+    if (!changed) throw PlatformError(ERROR_ACCESS_DENIED, u"Access is denied.", "OpenProcess");
+    return *changed;
   }
-  std::optional<win32::ProcessIdentity> Self() override { return system_.Self(); }
+  win32::ProcessIdentity Self() override { return system_.Self(); }
 
  private:
   win32::SystemProcessIdentities system_;

@@ -10,13 +10,14 @@ namespace {
 
 TEST(ErrorBox, KeepsOwnerCaptionAndTextAndComesToTheFrontOnTop) {
   Application application;
+  ASSERT_NE(application.Handle(), nullptr) << "no application window";
   struct Shown {
     HWND owner;
     std::wstring text, caption;
     UINT type;
   };
   std::vector<Shown> shown;
-  application.ShowMessageBox = [&](HWND owner, const wchar_t* text, const wchar_t* caption, UINT type) {
+  application.showMessageBox = [&](HWND owner, const wchar_t* text, const wchar_t* caption, UINT type) {
     shown.push_back({owner, text, caption, type});
     return IDOK;
   };

@@ -30,10 +30,9 @@ class RecordingArea : public platform::NotificationArea {
   std::vector<platform::NotifyAction> actions;
   bool clientConnectedAtDelete = false;
 
-  platform::NotifyResult Notify(platform::NotifyAction action, const platform::NotifyIconRecord&) override {
+  void Notify(platform::NotifyAction action, const platform::NotifyIconRecord&) override {
     actions.push_back(action);
     if (action == platform::NotifyAction::kDelete) clientConnectedAtDelete = server_.ClientConnected(0);
-    return {true, 0};
   }
   bool Present() override { return true; }
   std::uint32_t ShellMajorVersion() override { return 6; }
@@ -60,7 +59,7 @@ TEST(TearDownOrder, TrayGoesBeforeThePipeClientWhoseWorkerEndsBeforeTheModule) {
     pipes::PipeModule pipeModule;
     cookies::CookieStore cookies(files, locale);
     intake::Trace trace;
-    TfrmZYPQueueAddURL mainWindow(application, area, files, locale, cookies, trace, [&](intake::Services& services) {
+    MainWindow mainWindow(application, area, files, locale, cookies, trace, [&](intake::Services& services) {
       EXPECT_TRUE(intake::ConnectQueue(services.pipe));
       intake::SendPipeText(services.pipe, u"ADDURL:http://order.example/");
       services.windowing.Post(services.windowing.MainWindow(), WM_CLOSE, 0, 0);
