@@ -3,7 +3,7 @@
 
 # zyp_bench_build [build folder] TARGET... — configures the folder when it is
 # new (default build/windows), builds the targets, prepares Wine, and sets
-# `build`, `bin` and `wine`.
+# `build` and `bin` (cmake/wine-env.sh sets ZYP_WINE64, which runs Windows programs).
 zyp_bench_build() {
   build=$(cd "$root" && mkdir -p "${1:-build/windows}" && cd "${1:-build/windows}" && pwd)
   shift
@@ -16,7 +16,6 @@ zyp_bench_build() {
   zyp_wine_env "$build"
   zyp_wine_prefix
   zyp_wine_server
-  wine=/usr/lib/wine/wine64
   bin=$build/bin
 }
 
@@ -26,7 +25,7 @@ zyp_bench_build() {
 manager=""
 zyp_bench_start_manager() {
   export ZYP_JOURNAL="Z:${1//\//\\}"
-  ZYP_QM_IDLE_MS=600000 "$wine" "$bin/ZYPQueueManager.exe" </dev/null >/dev/null 2>&1 &
+  ZYP_QM_IDLE_MS=600000 "$ZYP_WINE64" "$bin/ZYPQueueManager.exe" </dev/null >/dev/null 2>&1 &
   manager=$!
   for _ in $(seq 100); do
     grep -q '"event":"ready"' "$1" 2>/dev/null && return 0

@@ -1,8 +1,45 @@
-# Shared by wine-run, scripts/run and scripts/test: the build tree's own Wine
-# prefix, created on first use with the null display driver, and a wineserver
-# whose output never reaches a caller that captures ours.
+# Shared by wine-run, scripts/run, scripts/test and the benchmarks: the Wine
+# programs, found once here; the build tree's own Wine prefix, created on first
+# use with the null display driver; and a wineserver whose output never reaches
+# a caller that captures ours.
+
+# Sets ZYP_WINE64, the command that runs every Windows program here, and
+# ZYP_WINESERVER. ZYP_WINE_LOADER (the 64-bit loader; not the `wine` wrapper,
+# which would say each time that wine32 is missing) and ZYP_WINESERVER may be
+# set beforehand to use another Wine.
+#
+# Debian's wine64 comes without Wine's preloader, which keeps the addresses
+# every Windows process needs free before anything else is mapped. With
+# address-space randomisation the loader's heap then lands on the shared user
+# data page (0x7ffe0000) about once in a few thousand starts, and the program
+# dies at once with exit code 1, saying why only with WINEDEBUG=err ("failed to
+# map the shared user data"). Without randomisation the heap starts right
+# after the loader, far below that page, and the programs Wine starts inherit
+# the layout. Where randomisation cannot be switched off, Wine runs as it is.
+zyp_wine_programs() {
+    local here fixed
+    here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+    fixed="$here/wine64-fixed-layout"
+    if [ -z "${ZYP_WINE_LOADER:-}" ]; then
+        local candidate
+        for candidate in /usr/lib/wine/wine64 "$(command -v wine64 || true)"; do
+            [ -x "$candidate" ] && ZYP_WINE_LOADER=$candidate && break
+        done
+    fi
+    ZYP_WINESERVER=${ZYP_WINESERVER:-$(command -v wineserver || true)}
+    if [ -z "${ZYP_WINE_LOADER:-}" ] || [ -z "$ZYP_WINESERVER" ]; then
+        echo "wine-env: no 64-bit Wine (looked for /usr/lib/wine/wine64, wine64 and wineserver): install wine64" >&2
+        return 1
+    fi
+    if [ "${ZYP_WINE64:-}" != "$fixed" ]; then
+        ZYP_WINE64=$ZYP_WINE_LOADER
+        setarch "$(uname -m)" -R true 2>/dev/null && ZYP_WINE64=$fixed
+    fi
+    export ZYP_WINE_LOADER ZYP_WINE64 ZYP_WINESERVER
+}
 
 zyp_wine_env() { # $1 = build folder
+    zyp_wine_programs || return 1
     export WINEPREFIX="$1/wineprefix"
     # Quiet by default; ZYP_WINEDEBUG (say err+all) shows Wine's own errors
     # in a scratch run, such as a program that dies before it prints.
@@ -24,8 +61,8 @@ zyp_wine_server() {
         # the lock's descriptor open.
         # What the server says goes to a log beside the prefix: it kills a
         # client it finds at fault with exit code 1, and says why only there.
-        if wineserver -p"${ZYP_WINESERVER_PERSIST-30}" </dev/null >>"$WINEPREFIX.server.log" 2>&1 8>&-; then
-            /usr/lib/wine/wine64 cmd.exe /c exit </dev/null >/dev/null 2>&1 8>&- || true
+        if "$ZYP_WINESERVER" -p"${ZYP_WINESERVER_PERSIST-30}" </dev/null >>"$WINEPREFIX.server.log" 2>&1 8>&-; then
+            "$ZYP_WINE64" cmd.exe /c exit </dev/null >/dev/null 2>&1 8>&- || true
         fi
     ) 8>"$WINEPREFIX.server.lock"
 }
@@ -47,18 +84,34 @@ zyp_wine_prefix() {
             tail -n 30 "$log" >&2
             exit 1
         }
-        wineserver -p5 </dev/null >>"$log" 2>&1 9>&- || true
-        step wineboot -i
+        "$ZYP_WINESERVER" -p5 </dev/null >>"$log" 2>&1 9>&- || true
+        step "$ZYP_WINE64" wineboot.exe -i
         # Without X, windows exist only with the null driver; the key must be
         # in place before any program that creates a window starts.
-        step wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f
+        step "$ZYP_WINE64" reg.exe add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f
         # wineboot returns while the first boot still goes on: it restarts the
         # services, and the desktop it started knows nothing of the key. Killing
         # the server here would cut that work off, and the first test would
         # meet its remains. Instead the server ends by itself once the last
         # program is gone: it stops the services, the desktop ends, the
         # registry is saved.
-        wineserver -w </dev/null >>"$log" 2>&1 9>&- || true
+        "$ZYP_WINESERVER" -w </dev/null >>"$log" 2>&1 9>&- || true
         touch "$WINEPREFIX/.zyp-ready"
     ) 9>"$WINEPREFIX.lock"
+}
+
+# True for a command line of Wine's own processes in a prefix (the server, its
+# services, the desktop): they come and go by themselves, apart from ours.
+zyp_wine_own_process() { # $1 = command line
+    case "$1" in
+        *wineserver* | *'\services.exe'* | *'\winedevice.exe'* | *'\plugplay.exe'* | *'\svchost.exe'* | \
+            *'\rpcss.exe'* | *'\explorer.exe'* | *'\conhost.exe'* | '') return 0 ;;
+    esac
+    return 1
+}
+
+# Prints the Windows path of a Unix path (or the Unix path of a Windows one,
+# with -u) in the prefix.
+zyp_winepath() { # [-u] path
+    "$ZYP_WINE64" winepath.exe "$@" </dev/null 2>/dev/null
 }

@@ -20,7 +20,7 @@ zyp_bench_start_manager "$journal_unix"
 time_run() {
   local start end
   start=$(date +%s%N)
-  "$wine" "$bin/$1" "${@:2}" </dev/null >/dev/null 2>&1
+  "$ZYP_WINE64" "$bin/$1" "${@:2}" </dev/null >/dev/null 2>&1
   end=$(date +%s%N)
   echo $(((end - start) / 1000000))
 }

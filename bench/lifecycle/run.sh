@@ -17,10 +17,10 @@ export ZYP_PHASES="Z:${work//\//\\}\\phases.txt"
 trap 'zyp_bench_stop_manager; rm -rf "$work"' EXIT
 zyp_bench_start_manager "$work/journal.jsonl"
 
-"$wine" "$bin/zyp_lifecycle_phases.exe" http://www.example.com/file.zip </dev/null >/dev/null 2>&1 || true
+"$ZYP_WINE64" "$bin/zyp_lifecycle_phases.exe" http://www.example.com/file.zip </dev/null >/dev/null 2>&1 || true
 : >"$work/phases.txt"  # the warm-up's phases are not counted
 for _ in $(seq "$runs"); do
-  "$wine" "$bin/zyp_lifecycle_phases.exe" http://www.example.com/file.zip </dev/null >/dev/null 2>&1 || true
+  "$ZYP_WINE64" "$bin/zyp_lifecycle_phases.exe" http://www.example.com/file.zip </dev/null >/dev/null 2>&1 || true
 done
 echo "phases of an address request, manager running ($runs runs, medians):"
 printf '  %-34s %9s %12s %12s\n' phase ms "private KiB" "peak KiB"

@@ -20,7 +20,7 @@ out=$(mktemp)
 trap 'rm -f "$out"' EXIT
 status=0
 ZYP_LOAD_AT_ONCE=$at_once ZYP_LOAD_IN_A_ROW=$in_a_row \
-  "$wine" "$bin/e2e_load_tests.exe" </dev/null >"$out" 2>&1 || status=$?
+  "$ZYP_WINE64" "$bin/e2e_load_tests.exe" </dev/null >"$out" 2>&1 || status=$?
 # The figures, and any failure with its message.
 grep -v '^\[ *\(RUN\|OK\) *\]' "$out" | grep -v '^Running main' || true
 exit "$status"

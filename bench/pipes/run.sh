@@ -13,6 +13,6 @@ zyp_bench_build "${1:-}" zyp_pipe_bench
 # keeps a hung pipe from holding the run for ever.
 out=$(mktemp)
 trap 'rm -f "$out"' EXIT
-timeout 600 "$wine" "$bin/zyp_pipe_bench.exe" "$runs" </dev/null >"$out" 2>&1 || status=$?
+timeout 600 "$ZYP_WINE64" "$bin/zyp_pipe_bench.exe" "$runs" </dev/null >"$out" 2>&1 || status=$?
 cat "$out"
 exit "${status:-0}"

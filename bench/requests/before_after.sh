@@ -21,6 +21,6 @@ cp "$earlier/build/windows/bin/ZYPQueueAddURL.exe" "$bin/ZYPQueueAddURL-before.e
 echo "before: $(git -C "$root" rev-parse --short "$revision"), after: the work tree"
 out=$(mktemp)
 trap 'rm -rf "$earlier" "$out"; rm -f "$bin/ZYPQueueAddURL-before.exe"' EXIT
-"$wine" "$bin/zyp_delivery_bench.exe" "$runs" ZYPQueueAddURL-before.exe </dev/null >"$out" 2>&1 || status=$?
+"$ZYP_WINE64" "$bin/zyp_delivery_bench.exe" "$runs" ZYPQueueAddURL-before.exe </dev/null >"$out" 2>&1 || status=$?
 cat "$out"
 exit "${status:-0}"

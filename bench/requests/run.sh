@@ -12,6 +12,6 @@ zyp_bench_build "${1:-}" ZYPQueueAddURL ZYPQueueManager zyp_least_delivery zyp_d
 # Output through a file: the wineserver must never hold our stdout.
 out=$(mktemp)
 trap 'rm -f "$out"' EXIT
-"$wine" "$bin/zyp_delivery_bench.exe" "$runs" </dev/null >"$out" 2>&1 || status=$?
+"$ZYP_WINE64" "$bin/zyp_delivery_bench.exe" "$runs" </dev/null >"$out" 2>&1 || status=$?
 cat "$out"
 exit "${status:-0}"

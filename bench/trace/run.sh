@@ -16,7 +16,7 @@ zyp_bench_build "${1:-}" ZYPQueueAddURL ZYPQueueManager zyp_trace_bench
 work=$(mktemp -d)
 trap 'zyp_bench_stop_manager; rm -rf "$work"' EXIT
 # Output through a file: the wineserver must never hold our stdout.
-"$wine" "$bin/zyp_trace_bench.exe" </dev/null >"$work/micro.txt" 2>&1
+"$ZYP_WINE64" "$bin/zyp_trace_bench.exe" </dev/null >"$work/micro.txt" 2>&1
 cat "$work/micro.txt"
 
 zyp_bench_start_manager "$work/journal.jsonl"
@@ -27,7 +27,7 @@ trace_windows="Z:${trace_unix//\//\\}"
 time_run() {
   local start end
   start=$(date +%s%N)
-  env "$@" "$wine" "$bin/ZYPQueueAddURL.exe" START </dev/null >/dev/null 2>&1
+  env "$@" "$ZYP_WINE64" "$bin/ZYPQueueAddURL.exe" START </dev/null >/dev/null 2>&1
   end=$(date +%s%N)
   echo $(((end - start) / 1000000))
 }

@@ -14,7 +14,7 @@ cd "$root"
 work=$(mktemp -d)
 cleanup() {
   if [ -d "$work/vendor/wineprefix" ]; then
-    WINEPREFIX="$work/vendor/wineprefix" wineserver -k </dev/null >/dev/null 2>&1 || true
+    WINEPREFIX="$work/vendor/wineprefix" "$ZYP_WINESERVER" -k </dev/null >/dev/null 2>&1 || true
   fi
   rm -rf "$work"
 }
@@ -69,10 +69,9 @@ fi
 zyp_wine_env "$vendor"
 zyp_wine_prefix
 zyp_wine_server
-wine=/usr/lib/wine/wine64
 journal=$vendor/journal.jsonl
 export ZYP_JOURNAL="Z:${journal//\//\\}" ZYP_QM_IDLE_MS=600000
-"$wine" "$vendor/testpeers/ZYPQueueManager.exe" </dev/null >/dev/null 2>&1 &
+"$ZYP_WINE64" "$vendor/testpeers/ZYPQueueManager.exe" </dev/null >/dev/null 2>&1 &
 manager=$!
 for _ in $(seq 200); do
   grep -q '"event":"ready"' "$journal" 2>/dev/null && break
@@ -80,7 +79,7 @@ for _ in $(seq 200); do
 done
 address=http://downloads.example.com/release-check.zip
 rc=0
-(cd "$vendor/product" && "$wine" ZYPQueueAddURL.exe "$address" "cookielist=id=42" </dev/null >/dev/null 2>&1) || rc=$?
+(cd "$vendor/product" && "$ZYP_WINE64" ZYPQueueAddURL.exe "$address" "cookielist=id=42" </dev/null >/dev/null 2>&1) || rc=$?
 kill "$manager" 2>/dev/null || true
 wait "$manager" 2>/dev/null || true
 if [ $rc -eq 0 ] && grep -q "\"event\":\"message\".*\"address\":\"$address\"" "$journal"; then

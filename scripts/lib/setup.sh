@@ -1,7 +1,7 @@
 # Installs what the build and the tests need, asking apt only for packages
 # that are absent.
 ZYP_PACKAGES=(
-  cmake ninja-build git
+  cmake ninja-build git python3
   clang libclang-rt-14-dev
   googletest
   mingw-w64 g++-mingw-w64-x86-64-posix

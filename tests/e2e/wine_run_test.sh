@@ -13,7 +13,7 @@ build=$2
 export ZYP_BUILD_DIR=$build
 zyp_wine_env "$build"
 zyp_wine_prefix
-holder=$(winepath -w "$build/bin/e2e_message_box.exe" 2>/dev/null)
+holder=$(zyp_winepath -w "$build/bin/e2e_message_box.exe")
 
 # cmd's "start /b" hands the message box the runner's output and returns at
 # once; the box stays until it is closed. The output goes through a pipe, as
