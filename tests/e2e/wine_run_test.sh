@@ -29,10 +29,15 @@ readRc=$?
 wait $runnerPid
 rc=$?
 set -e
-# Close the box started here: the process of this prefix that runs it.
+# Close the box started here: the process of this prefix that runs it. Its
+# address layout must be fixed too (see zyp_wine_programs): cmd.exe, not the
+# runner, started it, so the layout has to pass from program to program.
+personality=
 for proc in /proc/[0-9]*; do
   tr '\0' '\n' 2>/dev/null <"$proc/environ" | grep -qxF "WINEPREFIX=$WINEPREFIX" || continue
-  tr '\0' ' ' 2>/dev/null <"$proc/cmdline" | grep -qF "$holder" && kill "${proc#/proc/}" 2>/dev/null || true
+  tr '\0' ' ' 2>/dev/null <"$proc/cmdline" | grep -qF "$holder" || continue
+  personality=$(cat "$proc/personality" 2>/dev/null || true)
+  kill "${proc#/proc/}" 2>/dev/null || true
 done
 if [ $readRc -eq 124 ]; then
   echo "FAILED: wine-run did not end with its program: it waited for e2e_message_box.exe, which holds its output"
@@ -43,4 +48,10 @@ if [ $rc -ne 0 ]; then
   echo "$output"
   exit 1
 fi
+if [ "$ZYP_WINE64" != "$ZYP_WINE_LOADER" ] && [ $((0x${personality:-0} & 0x0040000)) -eq 0 ]; then
+  echo "FAILED: e2e_message_box.exe ran with address-space randomisation on (personality '${personality}'):"
+  echo "  the Wine loader's heap can then take the page every Windows process needs, and a start dies at once"
+  exit 1
+fi
 echo "wine-run ended with its program while the process it started still held its output"
+echo "the program that program started ran with the fixed address layout (personality $personality)"
