@@ -61,12 +61,12 @@ TfrmZYPQueueAddURL::TfrmZYPQueueAddURL(Application& application, platform::Notif
 TfrmZYPQueueAddURL::~TfrmZYPQueueAddURL() { DestroyComponents(); }
 
 void TfrmZYPQueueAddURL::CreateComponents(platform::NotificationArea& notificationArea) {
-  PipeClient2 = &components_.CreateComponent<pipes::TPipeClient>();
+  PipeClient2 = &components_.CreateComponent<pipes::PipeClient>();
   PipeClient2->SetMemoryThrottle(kQueueMemoryThrottle);
   PipeClient2->SetPipeName(kQueuePipeName);
   // Whoever creates the pipe name first serves it: the request goes only to
   // a process of this user in this session, as the queue manager is.
-  PipeClient2->ServerCheck = [this](HANDLE pipe) {
+  PipeClient2->server_check = [this](HANDLE pipe) {
     win32::SystemProcessIdentities identities;
     const bool same = win32::ServedBySameUserAndSession(pipe, identities);
     if (!same) {
@@ -78,12 +78,12 @@ void TfrmZYPQueueAddURL::CreateComponents(platform::NotificationArea& notificati
   // Tells a delivered queue message from one that was only queued: the
   // worker takes the next packet only after this notice, so a notice that
   // finds the queue empty confirms the last packet.
-  PipeClient2->OnPipeSent = [this](pipes::TPipeClient& client, HANDLE, std::uint32_t size) {
+  PipeClient2->on_pipe_sent = [this](pipes::PipeClient& client, HANDLE, std::uint32_t size) {
     writeConfirmed_ = client.QueuedSize() == 0;
     intake::TracePipeSent(trace_, size, writeConfirmed_);
   };
   if (trace_.On()) {
-    PipeClient2->OnConnectAttempt = [this](pipes::TPipeClient&, std::uint32_t error, std::uint32_t server) {
+    PipeClient2->on_connect_attempt = [this](pipes::PipeClient&, std::uint32_t error, std::uint32_t server) {
       intake::TracePipeAttempt(trace_, error, server);
     };
   }

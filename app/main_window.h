@@ -22,7 +22,7 @@ namespace zyp::cookies {
 class CookieStore;
 }
 namespace zyp::pipes {
-class TPipeClient;
+class PipeClient;
 }
 
 namespace zyp::app {
@@ -62,7 +62,7 @@ class TfrmZYPQueueAddURL final : public win32::MessageWindow {
   cookies::CookieStore& cookies_;
   intake::Trace& trace_;
   ComponentOwner components_;
-  pipes::TPipeClient* PipeClient2 = nullptr;
+  pipes::PipeClient* PipeClient2 = nullptr;
   TTrayIcon* TrayIcon1 = nullptr;
 
   intake::Delivery delivery_ = intake::Delivery::NotDelivered;

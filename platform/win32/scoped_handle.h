@@ -28,7 +28,7 @@ class Scoped {
   bool Valid() const { return Traits::IsValid(value_); }
   explicit operator bool() const { return Valid(); }
 
-  Type Release() { return std::exchange(value_, Traits::Empty()); }
+  [[nodiscard]] Type Release() { return std::exchange(value_, Traits::Empty()); }
   void Reset(Type value = Traits::Empty()) {
     Type old = std::exchange(value_, value);
     if (Traits::IsValid(old)) {
@@ -70,8 +70,18 @@ struct IconTraits {
   static void Close(Type h) { ::DestroyIcon(h); }
 };
 
+// A thread-pool wait. Closing waits until a callback under way has returned,
+// so none runs after its owner; never close one inside its own callback.
+struct WaitRegistrationTraits {
+  using Type = HANDLE;
+  static Type Empty() { return nullptr; }
+  static bool IsValid(Type h) { return h != nullptr; }
+  static void Close(Type h) { ::UnregisterWaitEx(h, INVALID_HANDLE_VALUE); }
+};
+
 // Files, pipes, events, mutexes, threads and processes.
 using UniqueHandle = Scoped<KernelHandleTraits>;
+using UniqueWaitRegistration = Scoped<WaitRegistrationTraits>;
 using UniqueHkey = Scoped<RegistryKeyTraits>;
 using UniqueHwnd = Scoped<WindowTraits>;
 using UniqueHicon = Scoped<IconTraits>;
