@@ -75,7 +75,7 @@ void PipeThread::Execute() {
 
   while (!Terminated()) {
     bool ok = StartReads() && StartWrite();
-    // Yields the rest of this time slice between rounds.
+    // Lets other threads of the worker's priority run between rounds.
     ::Sleep(0);
     if (ok) {
       switch (WaitForWork()) {

@@ -131,6 +131,7 @@ PipeWritePtr WriteQueue::Dequeue() {
 
 void WriteQueue::DiscardAll() {
   win32::CriticalSectionLock lock(lock_);
+  // The queue's own events: see RefreshEvents.
   ::ResetEvent(data_event_.Get());
   events_holding_ = false;
   // Unlinked one by one: a long chain must not be freed recursively.

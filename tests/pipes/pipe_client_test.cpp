@@ -300,6 +300,32 @@ TEST_F(ConnectedTest, AnErrorOnThePipeIsReportedOnceThenTheConnectionEnds) {
   EXPECT_FALSE(client_.Connected());
 }
 
+TEST_F(ConnectedTest, AFlushEndsWhenTheWorkerEndsWithWritesStillQueued) {
+  Open();
+  // The worker takes the next write only once this notice is handled: the
+  // server is gone by then, and the last write stays queued.
+  client_.on_pipe_sent = [&](PipeClient&, HANDLE, std::uint32_t) { server_->Close(0); };
+  const Bytes payload = Pattern(10, 1);
+  for (int i = 0; i < 3; ++i) Write(payload);
+  // Wakes a flush that missed the worker's end, so that the fault shows as
+  // time spent, not as a hang.
+  win32::UniqueHandle done(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  const HWND window = client_.WindowHandle();
+  std::thread watchdog([&] {
+    if (::WaitForSingleObject(done.Get(), 10000) == WAIT_TIMEOUT)
+      ::SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_BLOCK, 5000, nullptr);
+  });
+  const DWORD start = ::GetTickCount();
+  client_.FlushPipeBuffers();
+  const DWORD elapsed = ::GetTickCount() - start;
+  ::SetEvent(done.Get());
+  watchdog.join();
+  EXPECT_LT(elapsed, 5000u) << "the flush missed the worker's end";
+  EXPECT_FALSE(client_.Connected());
+  EXPECT_EQ(recorder_.disconnects, 1);
+  EXPECT_EQ(client_.QueuedSize(), 0u);
+}
+
 TEST_F(ConnectedTest, DestroyingAConnectedClientCallsNoEvent) {
   Open();
   auto client = std::make_unique<PipeClient>();
