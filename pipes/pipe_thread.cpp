@@ -1,6 +1,5 @@
 #include "pipes/pipe_thread.h"
 
-#include <iterator>
 #include <span>
 #include <utility>
 
@@ -63,7 +62,7 @@ PipeThread::~PipeThread() = default;
 
 void PipeThread::Execute() {
   // However the work ends, an exception included.
-  const ScopeExit closePipe([this] { ClosePipe(); });
+  const ScopeExit finish([this] { FinishWork(); });
 
   if (creating_thread_ != notify_thread_) {
     const NoticeBox::Tag tag = link_->notices.Arm({PN_WRONG_THREAD, nullptr, 0});
@@ -105,10 +104,14 @@ void PipeThread::Execute() {
 }
 
 PipeThread::Wake PipeThread::WaitForWork() {
-  // The slots in the order of Wake. New data is not watched while a write is
-  // on its way: its slot comes last, so the wait can leave it out.
-  const HANDLE slots[] = {link_->kill.Get(), read_.done.Get(), write_.done.Get(), queue_.DataEvent()};
-  const DWORD count = write_.pending ? static_cast<DWORD>(Wake::kQueued) : static_cast<DWORD>(std::size(slots));
+  HANDLE slots[kWaitSlots];
+  slots[Slot(Wake::kStop)] = link_->kill.Get();
+  slots[Slot(Wake::kReadDone)] = read_.done.Get();
+  slots[Slot(Wake::kWriteDone)] = write_.done.Get();
+  slots[Slot(Wake::kQueued)] = queue_.DataEvent();
+  // New data is not watched while a write is on its way: its slot is the
+  // last, so the wait can leave it out.
+  const DWORD count = write_.pending ? Slot(Wake::kQueued) : kWaitSlots;
   const DWORD woken = ::WaitForMultipleObjects(count, slots, FALSE, INFINITE);
   if (woken - WAIT_OBJECT_0 < count) return static_cast<Wake>(woken - WAIT_OBJECT_0);
   error_ = ::GetLastError();
@@ -329,6 +332,15 @@ void PipeThread::ReportWrite(DWORD written) {
 }
 
 // ------------------------------------------------------------------ the end
+
+void PipeThread::FinishWork() {
+  ClosePipe();
+  // The client may hold this object a while longer: a message still open,
+  // with its temporary file, and a grown buffer go now.
+  multi_msg_.reset();
+  received_.Clear();
+  read_.buffer.reset();
+}
 
 void PipeThread::ClosePipe() {
   if (!pipe_) return;

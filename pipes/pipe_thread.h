@@ -35,8 +35,11 @@ class PipeThread final : public ThreadEx {
   void Execute() override;
 
  private:
-  // What the worker waits for, each in its own slot of the wait.
+  // Why the worker's wait ended. All but the last name a slot of the wait,
+  // in this order.
   enum class Wake : DWORD { kStop, kReadDone, kWriteDone, kQueued, kFailed };
+  static constexpr DWORD Slot(Wake wake) { return static_cast<DWORD>(wake); }
+  static constexpr DWORD kWaitSlots = static_cast<DWORD>(Wake::kQueued) + 1;
 
   // One request per direction, as libuv keeps them: the record and the
   // buffer that the system may write into while the request is pending.
@@ -64,6 +67,8 @@ class PipeThread final : public ThreadEx {
   // The stop has come: requests under way get a short grace.
   void FinishForStop();
   void ReportFailure();
+  // Closes the pipe and lets go of what the thread alone needed.
+  void FinishWork();
   // Cancels what is under way, waits until the system has let go of the
   // records and buffers, and closes the pipe.
   void ClosePipe();
