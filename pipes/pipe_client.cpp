@@ -165,29 +165,21 @@ bool PipeClient::Connect(std::uint32_t waitTime, bool start) {
 }
 
 void PipeClient::StartWorker() {
-  bool running = false;
   try {
     worker_ = std::make_shared<PipeThread>(window_.Handle(), base_thread_, link_, std::move(open_pipe_),
                                            static_cast<bool>(on_pipe_message));
-    worker_->Run(THREAD_PRIORITY_BELOW_NORMAL);
-    running = true;
-    worker_end_.Start(worker_->Handle(), window_.Handle(), PN_WORKER_ENDED);
+    worker_->Run(THREAD_PRIORITY_BELOW_NORMAL, {window_.Handle(), PN_WORKER_ENDED});
   } catch (...) {
-    // Connect reports the failure. The pipe went with the worker; one that
-    // already runs is told to stop and left to end with it.
-    if (running) {
-      AbandonWorker();
-    } else {
-      worker_.reset();
-      open_pipe_.Reset();
-      pipe_ = INVALID_HANDLE_VALUE;
-    }
+    // Connect reports the failure; the pipe goes with the worker, or here
+    // when the worker was never made.
+    worker_.reset();
+    open_pipe_.Reset();
+    pipe_ = INVALID_HANDLE_VALUE;
   }
 }
 
 void PipeClient::WorkerEnded() {
   // Cleared before anything is told: a handler may connect again.
-  worker_end_.Stop();
   const std::exception_ptr workerError = worker_->TakeFatalException();
   worker_.reset();
   ConnectionEnded(workerError);
@@ -198,7 +190,6 @@ void PipeClient::AbandonWorker() {
   // more; its queue is emptied, so it writes nothing more.
   ::SetEvent(link_->kill.Get());  // the client's own event: cannot fail
   link_->queue.DiscardAll();
-  worker_end_.Stop();
   worker_.reset();
   if (!destroying_) link_ = std::make_shared<PipeLink>();
   ConnectionEnded(nullptr);
@@ -358,7 +349,8 @@ void PipeClient::WndProc(MessageRecord& message) {
       if (std::exchange(disconnect_posted_, false)) Disconnect();
       break;
     case PN_WORKER_ENDED:
-      // Only looks: another program may post this number too.
+      // Only looks: another program may post this number too, and the
+      // worker's own post may come after its end was heard otherwise.
       ForgetEndedWorker();
       break;
     default:

@@ -14,7 +14,6 @@
 #include "pipes/notify_window.h"
 #include "pipes/pipe_link.h"
 #include "pipes/stream.h"
-#include "pipes/thread_end_watch.h"
 #include "platform/error.h"
 #include "platform/win32/scoped_handle.h"
 
@@ -137,8 +136,6 @@ class PipeClient {
   std::uint32_t throttle_ = kDefaultMemoryThrottle;
   // Shared with the worker's own thread while it runs.
   std::shared_ptr<PipeThread> worker_;
-  // Declared after the window, so that it stops before the window goes.
-  ThreadEndWatch worker_end_;
 };
 
 }  // namespace zyp::pipes

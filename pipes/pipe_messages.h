@@ -14,8 +14,8 @@ inline constexpr UINT PN_MESSAGE = 1128;       // a message from the server, or 
 inline constexpr UINT PN_WRONG_THREAD = 1224;  // posted
 // Posted by a client to its own notify window to disconnect later.
 inline constexpr UINT PN_DISCONNECT = 1324;
-// Posted from the thread pool to the client's notify window once the
-// worker's thread has ended; carries nothing, so the client only looks.
+// Posted by the worker's thread to its client's notify window as its last
+// act; carries nothing, so the client only looks.
 inline constexpr UINT PN_WORKER_ENDED = 0x8FFD;
 
 // The range that a client takes in while it waits for a reply.

@@ -70,18 +70,8 @@ struct IconTraits {
   static void Close(Type h) { ::DestroyIcon(h); }
 };
 
-// A thread-pool wait. Closing waits until a callback under way has returned,
-// so none runs after its owner; never close one inside its own callback.
-struct WaitRegistrationTraits {
-  using Type = HANDLE;
-  static Type Empty() { return nullptr; }
-  static bool IsValid(Type h) { return h != nullptr; }
-  static void Close(Type h) { ::UnregisterWaitEx(h, INVALID_HANDLE_VALUE); }
-};
-
 // Files, pipes, events, mutexes, threads and processes.
 using UniqueHandle = Scoped<KernelHandleTraits>;
-using UniqueWaitRegistration = Scoped<WaitRegistrationTraits>;
 using UniqueHkey = Scoped<RegistryKeyTraits>;
 using UniqueHwnd = Scoped<WindowTraits>;
 using UniqueHicon = Scoped<IconTraits>;

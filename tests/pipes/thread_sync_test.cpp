@@ -13,7 +13,6 @@
 
 #include "pipes/notify_window.h"
 #include "pipes/pipe_module.h"
-#include "pipes/thread_end_watch.h"
 #include "pipes/thread_ex.h"
 
 namespace zyp::pipes {
@@ -44,53 +43,25 @@ class ThreadSyncTest : public ::testing::Test {
 constexpr UINT kEnded = WM_APP + 7;
 
 TEST_F(ThreadSyncTest, AThreadsEndAndItsErrorReachTheOwnerOnTheOwnersThread) {
+  std::shared_ptr<TestThread> thread;
   std::vector<DWORD> heardOn;
+  bool endedWhenHeard = false;
   NotifyWindow owner([&](MessageRecord& message) {
-    if (message.message == kEnded) heardOn.push_back(::GetCurrentThreadId());
+    if (message.message != kEnded) return;
+    heardOn.push_back(::GetCurrentThreadId());
+    endedWhenHeard = thread->Ended();
   });
-  auto thread = std::make_shared<TestThread>([] { throw std::runtime_error("from the worker"); });
-  thread->Run();
-  ThreadEndWatch watch;
-  watch.Start(thread->Handle(), owner.Handle(), kEnded);
+  thread = std::make_shared<TestThread>([] { throw std::runtime_error("from the worker"); });
+  thread->Run(THREAD_PRIORITY_NORMAL, {owner.Handle(), kEnded});
   ASSERT_TRUE(WaitForThread(thread->Handle(), 5000));
-  // The post may come a little after the wait saw the end.
-  const DWORD start = ::GetTickCount();
-  while (heardOn.empty() && ::GetTickCount() - start < 5000) {
-    ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 100, QS_POSTMESSAGE);
-    PumpMessages();
-  }
-  watch.Stop();
+  // The post was the thread's last act: it is in the queue now.
+  PumpMessages();
   EXPECT_EQ(heardOn, std::vector<DWORD>{self_});
+  EXPECT_TRUE(endedWhenHeard);
   const std::exception_ptr error = thread->TakeFatalException();
   ASSERT_TRUE(error != nullptr) << "the worker's exception was lost";
   EXPECT_THROW(std::rethrow_exception(error), std::runtime_error);
   EXPECT_TRUE(thread->TakeFatalException() == nullptr) << "taken twice";
-}
-
-TEST_F(ThreadSyncTest, AStoppedWatchPostsNothing) {
-  std::vector<UINT> heard;
-  NotifyWindow owner([&](MessageRecord& message) {
-    if (message.message == kEnded || message.message == kEnded + 1) heard.push_back(message.message);
-  });
-  HANDLE release = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  auto thread = std::make_shared<TestThread>([release] { ::WaitForSingleObject(release, INFINITE); });
-  thread->Run();
-  ThreadEndWatch stopped;
-  stopped.Start(thread->Handle(), owner.Handle(), kEnded);
-  stopped.Stop();
-  // A second watch of the same end: once its post is in, the stopped one
-  // has had its chance.
-  ThreadEndWatch control;
-  control.Start(thread->Handle(), owner.Handle(), kEnded + 1);
-  ::SetEvent(release);
-  const DWORD start = ::GetTickCount();
-  while (heard.empty() && ::GetTickCount() - start < 5000) {
-    ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 100, QS_POSTMESSAGE);
-    PumpMessages();
-  }
-  PumpMessages();
-  EXPECT_EQ(heard, std::vector<UINT>{kEnded + 1});
-  ::CloseHandle(release);
 }
 
 TEST_F(ThreadSyncTest, AThreadLetGoByItsOwnerEndsOnLiveMemory) {
