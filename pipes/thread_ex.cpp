@@ -14,11 +14,11 @@ ThreadEx::~ThreadEx() = default;
 void ThreadEx::Run(int priority, EndNotice endNotice) {
   if (handle_) throw std::logic_error("the thread runs already");
   end_notice_ = endNotice;
-  // The thread's own reference, handed over once the thread exists.
+  // The thread's own reference, its own once the thread exists.
   auto self = std::make_unique<std::shared_ptr<ThreadEx>>(shared_from_this());
   const auto handle = ::_beginthreadex(nullptr, 0, &ThreadEx::ThreadRoutine, self.get(), 0, nullptr);
   win32::ThrowLastErrorIf(handle == 0, "_beginthreadex");
-  self.release();
+  static_cast<void>(self.release());
   handle_.Reset(reinterpret_cast<HANDLE>(handle));
   // A hint only: a thread left at normal priority does the same work.
   ::SetThreadPriority(handle_.Get(), priority);
