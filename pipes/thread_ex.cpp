@@ -13,6 +13,7 @@ ThreadEx::~ThreadEx() = default;
 
 void ThreadEx::Run(int priority, EndNotice endNotice) {
   if (handle_) throw std::logic_error("the thread runs already");
+  priority_ = priority;
   end_notice_ = endNotice;
   // The thread's own reference, its own once the thread exists.
   auto self = std::make_unique<std::shared_ptr<ThreadEx>>(shared_from_this());
@@ -20,8 +21,6 @@ void ThreadEx::Run(int priority, EndNotice endNotice) {
   win32::ThrowLastErrorIf(handle == 0, "_beginthreadex");
   static_cast<void>(self.release());
   handle_.Reset(reinterpret_cast<HANDLE>(handle));
-  // A hint only: a thread left at normal priority does the same work.
-  ::SetThreadPriority(handle_.Get(), priority);
 }
 
 bool ThreadEx::Ended() const {
@@ -36,6 +35,9 @@ unsigned __stdcall ThreadEx::ThreadRoutine(void* parameter) {
   // thread.
   const std::unique_ptr<std::shared_ptr<ThreadEx>> self(static_cast<std::shared_ptr<ThreadEx>*>(parameter));
   ThreadEx& thread = **self;
+  // First, so that none of the work runs at another priority. A hint only:
+  // a thread left at normal priority does the same work.
+  ::SetThreadPriority(::GetCurrentThread(), thread.priority_);
   try {
     thread.Execute();
   } catch (...) {

@@ -50,6 +50,7 @@ class ThreadEx : public std::enable_shared_from_this<ThreadEx> {
   static unsigned __stdcall ThreadRoutine(void* parameter);
 
   win32::UniqueHandle handle_;
+  int priority_ = THREAD_PRIORITY_NORMAL;
   EndNotice end_notice_{};
   std::atomic<bool> terminated_{false};
   // Set by the thread once the exception below is written.
