@@ -64,12 +64,12 @@ MainWindow::MainWindow(Application& application, platform::NotificationArea& not
 MainWindow::~MainWindow() { DestroyComponents(); }
 
 void MainWindow::CreateComponents(platform::NotificationArea& notificationArea) {
-  pipe_client_ = &components_.CreateComponent<pipes::TPipeClient>();
+  pipe_client_ = &components_.CreateComponent<pipes::PipeClient>();
   pipe_client_->SetMemoryThrottle(kQueueMemoryThrottle);
   pipe_client_->SetPipeName(kQueuePipeName);
   // Whoever creates the pipe name first serves it: the request goes only to
   // a process of this user in this session, as the queue manager is.
-  pipe_client_->ServerCheck = [this](HANDLE pipe) {
+  pipe_client_->server_check = [this](HANDLE pipe) {
     win32::SystemProcessIdentities identities;
     const bool same = win32::ServedBySameUserAndSession(pipe, identities);
     if (!same) {
@@ -81,12 +81,12 @@ void MainWindow::CreateComponents(platform::NotificationArea& notificationArea) 
   // Tells a delivered queue message from one that was only queued: the
   // worker takes the next packet only after this notice, so a notice that
   // finds the queue empty confirms the last packet.
-  pipe_client_->OnPipeSent = [this](pipes::TPipeClient& client, HANDLE, std::uint32_t size) {
+  pipe_client_->on_pipe_sent = [this](pipes::PipeClient& client, HANDLE, std::uint32_t size) {
     write_confirmed_ = client.QueuedSize() == 0;
     intake::TracePipeSent(trace_, size, write_confirmed_);
   };
   if (trace_.On()) {
-    pipe_client_->OnConnectAttempt = [this](pipes::TPipeClient&, std::uint32_t error, std::uint32_t server) {
+    pipe_client_->on_connect_attempt = [this](pipes::PipeClient&, std::uint32_t error, std::uint32_t server) {
       intake::TracePipeAttempt(trace_, error, server);
     };
   }

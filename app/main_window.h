@@ -22,7 +22,7 @@ namespace zyp::cookies {
 class CookieStore;
 }
 namespace zyp::pipes {
-class TPipeClient;
+class PipeClient;
 }
 
 namespace zyp::app {
@@ -63,7 +63,7 @@ class MainWindow final : public win32::MessageWindow {
   cookies::CookieStore& cookies_;
   intake::Trace& trace_;
   ComponentOwner components_;
-  pipes::TPipeClient* pipe_client_ = nullptr;
+  pipes::PipeClient* pipe_client_ = nullptr;
   TrayIcon* tray_icon_ = nullptr;
 
   intake::Delivery delivery_ = intake::Delivery::NotDelivered;

@@ -7,12 +7,12 @@ namespace zyp::app {
 
 class PipeClientQueue final : public intake::QueuePipe {
  public:
-  explicit PipeClientQueue(pipes::TPipeClient& client) : client_(client) {}
+  explicit PipeClientQueue(pipes::PipeClient& client) : client_(client) {}
   bool Connect(std::uint32_t waitTime, bool start) override { return client_.Connect(waitTime, start); }
   bool Write(const void* buffer, std::int32_t count) override { return client_.Write(buffer, count); }
 
  private:
-  pipes::TPipeClient& client_;
+  pipes::PipeClient& client_;
 };
 
 }  // namespace zyp::app

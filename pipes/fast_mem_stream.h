@@ -3,17 +3,19 @@
 // collected with few reallocations, and gives its memory back when cleared.
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
+#include <memory>
 
 #include "pipes/stream.h"
 
 namespace zyp::pipes {
 
-class TFastMemStream final : public TStream {
+class FastMemStream final : public Stream {
  public:
-  TFastMemStream() = default;
-  TFastMemStream(const TFastMemStream&) = delete;
-  TFastMemStream& operator=(const TFastMemStream&) = delete;
-  ~TFastMemStream() override;
+  FastMemStream() = default;
+  FastMemStream(const FastMemStream&) = delete;
+  FastMemStream& operator=(const FastMemStream&) = delete;
+  ~FastMemStream() override;
 
   // The capacity reserved when capacity is asked for: small requests get
   // 65535 bytes of room on top, large ones a quarter more; 0 releases all.
@@ -28,12 +30,16 @@ class TFastMemStream final : public TStream {
   // Size and position 0, memory released.
   void Clear();
   std::size_t Capacity() const { return capacity_; }
-  const std::uint8_t* Data() const { return memory_; }
+  const std::uint8_t* Data() const { return memory_.get(); }
 
  private:
   void SetCapacity(std::size_t requested);
 
-  std::uint8_t* memory_ = nullptr;
+  // Grown with realloc, so it goes with free.
+  struct FreeBlock {
+    void operator()(std::uint8_t* block) const { std::free(block); }
+  };
+  std::unique_ptr<std::uint8_t, FreeBlock> memory_;
   std::size_t size_ = 0;
   std::size_t position_ = 0;
   std::size_t capacity_ = 0;

@@ -23,14 +23,14 @@ bool FlushGate::Flush(HANDLE pipe) {
   return flushed != FALSE && !cancelled_;
 }
 
-bool FlushGate::Stop() {
+void FlushGate::Stop() {
   win32::SrwExclusiveLock lock(lock_);
   stopped_ = true;
-  if (flushing_ == nullptr) return true;
-  // No call cancels a flush alone: this ends the pending read as well.
+  if (flushing_ == nullptr) return;
+  // No call cancels a flush alone: this ends the pending read as well. It
+  // fails only when nothing is under way any more, which is what it wants.
   ::CancelIoEx(flushing_, nullptr);
   cancelled_ = true;
-  return false;
 }
 
 bool FlushGate::Cancelled() {

@@ -14,10 +14,10 @@ class FlushGate {
   // Worker: flushes the pipe unless the gate is stopped. True once the
   // server has read everything; false when the flush failed or was given up.
   bool Flush(HANDLE pipe);
-  // Client: stops the gate and cancels the flush under way, if any. True
-  // when no flush is under way any more. Cancelling also ends the worker's
-  // read, which the worker knows by Cancelled.
-  bool Stop();
+  // Client: stops the gate and cancels the flush under way, if any.
+  // Cancelling also ends the worker's read, which the worker knows by
+  // Cancelled.
+  void Stop();
   bool Cancelled();
 
  private:

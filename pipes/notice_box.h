@@ -14,7 +14,7 @@ namespace zyp::pipes {
 struct Notice {
   UINT message = 0;
   HANDLE pipe = nullptr;
-  // The error code, the bytes written, or the TStream* of a message (null
+  // The error code, the bytes written, or the Stream* of a message (null
   // when nobody collects messages).
   LPARAM value = 0;
 };
@@ -22,8 +22,8 @@ struct Notice {
 class NoticeBox {
  public:
   struct Tag {
-    WPARAM wParam;
-    LPARAM lParam;
+    WPARAM w_param;
+    LPARAM l_param;
   };
 
   // Worker: keeps the notice and returns a fresh random tag for its message.

@@ -1,40 +1,45 @@
 #pragma once
-// Hidden "ObjWndWindow" windows through which an object on one thread
-// receives messages from other threads: each window hands its messages to
-// the method given when it was made.
+// A hidden "ObjWndWindow" window through which an object on one thread
+// receives messages from other threads: the window hands its messages to the
+// method given when it was made.
 #include <windows.h>
 
 #include <functional>
 
-#include "platform/win32/scoped_handle.h"
+#include "platform/win32/message_window.h"
 
 namespace zyp::pipes {
 
-// One message as the owner's method sees it; Result is what the window
+inline constexpr wchar_t kNotifyWindowClass[] = L"ObjWndWindow";
+
+// One message as the owner's method sees it; result is what the window
 // procedure returns (0 unless the method sets it).
 struct MessageRecord {
-  UINT Msg;
-  WPARAM WParam;
-  LPARAM LParam;
-  LRESULT Result;
+  UINT message;
+  WPARAM w_param;
+  LPARAM l_param;
+  LRESULT result;
 };
 
-using TMessageMethod = std::function<void(MessageRecord& message)>;
+using MessageMethod = std::function<void(MessageRecord& message)>;
 
-// Makes a notify window on the calling thread. With a method, every message
-// of the window goes to it from the first one on; an exception that leaves
-// the method is kept for whoever dispatched the message. Without one the
-// window is a plain hidden window. Returns 0 when no window could be made.
-HWND CreateNotifyWindow(TMessageMethod method = nullptr);
-// Destroys the window and releases its routing. Call on the window's thread.
-void DestroyNotifyWindow(HWND window) noexcept;
+class NotifyWindow final : public win32::MessageWindow {
+ public:
+  // Made on the calling thread, which alone handles its messages; needs a
+  // running PipeModule. With a method, every message from the end of the
+  // window's creation to the start of its destruction goes to it; an
+  // exception that leaves the method is kept for whoever dispatched the
+  // message. Without one the window is a plain hidden window. When no window
+  // can be made, Handle() is null and the owner hears nothing through it.
+  explicit NotifyWindow(MessageMethod method = nullptr);
+  ~NotifyWindow() override;
 
-struct NotifyWindowTraits {
-  using Type = HWND;
-  static Type Empty() { return nullptr; }
-  static bool IsValid(Type window) { return window != nullptr; }
-  static void Close(Type window) { DestroyNotifyWindow(window); }
+ protected:
+  LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
+
+ private:
+  MessageMethod method_;
+  bool routing_ = false;
 };
-using UniqueNotifyWindow = win32::Scoped<NotifyWindowTraits>;
 
 }  // namespace zyp::pipes

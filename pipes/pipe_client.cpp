@@ -1,7 +1,9 @@
 #include "pipes/pipe_client.h"
 
 #include <algorithm>
+#include <new>
 #include <optional>
+#include <utility>
 #include <vector>
 
 #include "pipes/framing.h"
@@ -9,12 +11,19 @@
 #include "pipes/pipe_thread.h"
 #include "pipes/thread_sync.h"
 #include "platform/ascii_text.h"
+#include "platform/scope_exit.h"
+#include "platform/win32/check.h"
 #include "platform/win32/message_window.h"
 #include "platform/win32/wide_text.h"
 
 namespace zyp::pipes {
 
 namespace {
+
+// The texts of misuse, as the error box shows them.
+constexpr char16_t kChangedWhileConnected[] = u"Cannot change property when client is connected!";
+constexpr char16_t kInvalidPipeName[] = u"Invalid pipe name specified!";
+constexpr char16_t kWrongThread[] = u"The notify window and the component window do not exist in the same thread!";
 
 constexpr std::size_t kMaxPipeName = 256;
 constexpr DWORD kComputerNameBuffer = 261;
@@ -26,16 +35,27 @@ constexpr DWORD kCancelRetryMs = 10;
 
 bool InSentMessage() { return ::InSendMessage() != FALSE; }
 
-}  // namespace
-
-TPipeClient::TPipeClient()
-    : FBaseThread(::GetCurrentThreadId()),
-      link_(std::make_shared<PipeLink>()),
-      self_(std::make_shared<TPipeClient*>(this)) {
-  FHwnd = CreateNotifyWindow([this](MessageRecord& message) { WndProc(message); });
+// What an exception that ended the worker reports as its error code.
+std::int32_t WorkerErrorCode(const std::exception_ptr& error) {
+  try {
+    std::rethrow_exception(error);
+  } catch (const PlatformError& platformError) {
+    return static_cast<std::int32_t>(platformError.Code());
+  } catch (const std::bad_alloc&) {
+    return ERROR_NOT_ENOUGH_MEMORY;
+  } catch (...) {
+    return ERROR_INTERNAL_ERROR;
+  }
 }
 
-TPipeClient::~TPipeClient() {
+}  // namespace
+
+PipeClient::PipeClient()
+    : base_thread_(::GetCurrentThreadId()),
+      link_(std::make_shared<PipeLink>()),
+      window_([this](MessageRecord& message) { WndProc(message); }) {}
+
+PipeClient::~PipeClient() {
   destroying_ = true;
   try {
     Disconnect();
@@ -46,50 +66,45 @@ TPipeClient::~TPipeClient() {
   // Still running when the wait raised, or when this runs inside one of the
   // worker's own notices, where it cannot be waited for.
   ForgetEndedWorker();
-  if (FWorker != nullptr) AbandonWorker();
-  *self_ = nullptr;
-  if (FHwnd != nullptr) DestroyNotifyWindow(std::exchange(FHwnd, nullptr));
+  if (worker_) AbandonWorker();
 }
 
-void TPipeClient::CheckNotOpen() const {
-  if (Connected() || PipeValid()) throw EPipeException(u"Cannot change property when client is connected!");
+void PipeClient::CheckNotOpen() const {
+  if (Connected() || PipeValid()) throw PipeException(kChangedWhileConnected);
 }
 
-void TPipeClient::SetPipeName(const std::u16string& value) {
+void PipeClient::SetPipeName(const std::u16string& value) {
   CheckNotOpen();
   if (value.empty() || value.size() > kMaxPipeName || value.find(u'\\') != std::u16string::npos)
-    throw EPipeException(u"Invalid pipe name specified!");
-  FPipeName = value;
+    throw PipeException(kInvalidPipeName);
+  pipe_name_ = value;
 }
 
-void TPipeClient::SetServerName(const std::u16string& value) {
+void PipeClient::SetServerName(const std::u16string& value) {
   CheckNotOpen();
-  FServerName = value;
+  server_name_ = value;
 }
 
-bool TPipeClient::Connected() const {
-  if (FWorker == nullptr) return false;
-  DWORD exitCode = 0;
-  return ::GetExitCodeThread(worker_thread_.Get(), &exitCode) && exitCode == STILL_ACTIVE;
+bool PipeClient::Connected() const { return worker_ && !worker_->Ended(); }
+
+void PipeClient::ForgetEndedWorker() {
+  if (worker_ && worker_->Ended()) WorkerEnded();
 }
 
-void TPipeClient::ForgetEndedWorker() {
-  if (FWorker != nullptr && !Connected()) WorkerEnded();
-}
-
-std::wstring TPipeClient::PipePath() const {
+std::wstring PipeClient::PipePath() const {
   bool remote = false;
-  if (!FServerName.empty()) {
+  if (!server_name_.empty()) {
     wchar_t name[kComputerNameBuffer] = {};
     DWORD size = kComputerNameBuffer;
+    // A machine whose own name cannot be read is taken to be another.
     const std::u16string self = ::GetComputerNameW(name, &size) ? win32::FromWide(name, size) : std::u16string();
-    remote = !AsciiEqualIgnoreCase(FServerName, self);
+    remote = !AsciiEqualIgnoreCase(server_name_, self);
   }
-  if (remote) return L"\\\\" + win32::ToWide(FServerName) + L"\\pipe\\" + win32::ToWide(FPipeName);
-  return L"\\\\.\\pipe\\" + win32::ToWide(FPipeName);
+  if (remote) return L"\\\\" + win32::ToWide(server_name_) + L"\\pipe\\" + win32::ToWide(pipe_name_);
+  return L"\\\\.\\pipe\\" + win32::ToWide(pipe_name_);
 }
 
-bool TPipeClient::OpenPipe(const std::wstring& path, std::uint32_t waitTime) {
+bool PipeClient::OpenPipe(const std::wstring& path, std::uint32_t waitTime) {
   // Another client may take the instance that WaitNamedPipeW reported free;
   // the server makes a new one soon after, so a busy pipe is tried again
   // for as long as the wait time lasts.
@@ -107,7 +122,7 @@ bool TPipeClient::OpenPipe(const std::wstring& path, std::uint32_t waitTime) {
         FILE_FLAG_OVERLAPPED | FILE_ATTRIBUTE_NORMAL | SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION, nullptr));
     ReportAttempt(open_pipe_ ? ERROR_SUCCESS : ::GetLastError());
     if (open_pipe_) {
-      FPipe = open_pipe_.Get();
+      pipe_ = open_pipe_.Get();
       return true;
     }
     // The default wait (0) has no length of its own to retry within.
@@ -120,155 +135,147 @@ bool TPipeClient::OpenPipe(const std::wstring& path, std::uint32_t waitTime) {
   }
 }
 
-void TPipeClient::ReportAttempt(DWORD error) {
-  if (!OnConnectAttempt) return;
+void PipeClient::ReportAttempt(DWORD error) {
+  if (!on_connect_attempt) return;
   ULONG server = 0;
   if (open_pipe_ && !::GetNamedPipeServerProcessId(open_pipe_.Get(), &server)) server = 0;
-  OnConnectAttempt(*this, error, server);
+  on_connect_attempt(*this, error, server);
   // The handler may have touched the last error: the caller reads it next.
   ::SetLastError(error);
 }
 
-bool TPipeClient::Connect(std::uint32_t WaitTime, bool Start) {
+bool PipeClient::Connect(std::uint32_t waitTime, bool start) {
   ForgetEndedWorker();
   if (Connected()) return true;
   if (PipeValid()) {
-    if (Start) StartWorker();
-  } else if (OpenPipe(PipePath(), WaitTime)) {
-    if (ServerCheck && !ServerCheck(FPipe)) {
+    if (start) StartWorker();
+  } else if (OpenPipe(PipePath(), waitTime)) {
+    if (server_check && !server_check(pipe_)) {
       open_pipe_.Reset();
-      FPipe = INVALID_HANDLE_VALUE;
+      pipe_ = INVALID_HANDLE_VALUE;
       return false;
     }
     DWORD mode = PIPE_READMODE_MESSAGE;
-    ::SetNamedPipeHandleState(FPipe, &mode, nullptr, nullptr);
-    if (Start) StartWorker();
+    // Not looked at, as ever: the server's pipe keeps our writes whole
+    // either way; only what it sends would lose its boundaries.
+    ::SetNamedPipeHandleState(pipe_, &mode, nullptr, nullptr);
+    if (start) StartWorker();
   }
   return Connected() || PipeValid();
 }
 
-void TPipeClient::StartWorker() {
-  std::unique_ptr<TPipeThread> worker;
+void PipeClient::StartWorker() {
   try {
-    worker = std::make_unique<TPipeThread>(FHwnd, FBaseThread, link_, FPipe, static_cast<bool>(OnPipeMessage));
-    worker->OnTerminate = [self = self_](TThreadEx&) {
-      if (*self != nullptr) (*self)->WorkerEnded();
-    };
-    HANDLE thread = nullptr;
-    if (!::DuplicateHandle(::GetCurrentProcess(), worker->Handle(), ::GetCurrentProcess(), &thread, 0, FALSE,
-                           DUPLICATE_SAME_ACCESS))
-      throw win32::LastPlatformError();
-    worker_thread_.Reset(thread);
-    worker_creator_ = worker->Sync().SyncBaseTID();
-    FWorker = worker.get();
-    worker->Run();
+    worker_ = std::make_shared<PipeThread>(window_.Handle(), base_thread_, link_, std::move(open_pipe_),
+                                           static_cast<bool>(on_pipe_message));
+    worker_->Run(THREAD_PRIORITY_BELOW_NORMAL, {window_.Handle(), PN_WORKER_ENDED});
   } catch (...) {
-    FWorker = nullptr;
-    worker_thread_.Reset();
-    worker.reset();
+    // Connect reports the failure; the pipe goes with the worker, or here
+    // when the worker was never made.
+    worker_.reset();
     open_pipe_.Reset();
-    FPipe = INVALID_HANDLE_VALUE;
-    return;
+    pipe_ = INVALID_HANDLE_VALUE;
   }
-  // From here the worker owns both itself and the pipe handle.
-  worker.release();
-  open_pipe_.Release();
 }
 
-void TPipeClient::WorkerEnded() {
-  FWorker = nullptr;
-  worker_thread_.Reset();
+void PipeClient::WorkerEnded() {
+  // Cleared before anything is told: a handler may connect again.
+  const std::exception_ptr workerError = worker_->TakeFatalException();
+  worker_.reset();
+  ConnectionEnded(workerError);
+}
+
+void PipeClient::AbandonWorker() {
+  // It keeps what it shares with this client and reaches the client no
+  // more; its queue is emptied, so it writes nothing more.
+  ::SetEvent(link_->kill.Get());  // the client's own event: cannot fail
+  link_->queue.DiscardAll();
+  worker_.reset();
+  if (!destroying_) link_ = std::make_shared<PipeLink>();
+  ConnectionEnded(nullptr);
+}
+
+void PipeClient::ConnectionEnded(std::exception_ptr workerError) {
   // Forgotten before anyone hears of it: a handler that connects again
   // must find neither the closed handle nor the old connection's writes.
-  const HANDLE pipe = std::exchange(FPipe, INVALID_HANDLE_VALUE);
+  const HANDLE pipe = std::exchange(pipe_, INVALID_HANDLE_VALUE);
   link_->queue.DiscardAll();
-  if (!destroying_ && OnPipeDisconnect) OnPipeDisconnect(*this, pipe);
+  if (destroying_) return;
+  // The worker's own failure reaches the owner as the pipe's error.
+  if (workerError && on_pipe_error) on_pipe_error(*this, pipe, WorkerErrorCode(workerError));
+  if (on_pipe_disconnect) on_pipe_disconnect(*this, pipe);
 }
 
-void TPipeClient::Disconnect() {
+void PipeClient::Disconnect() {
   ForgetEndedWorker();
-  if (Connected() && !FDisconnecting) {
+  if (Connected() && !disconnecting_) {
     // The worker waits for this thread right now: waiting for the worker
     // here would block both. Disconnect once the sent message is handled.
     if (InSentMessage()) {
       disconnect_posted_ = true;
-      ::PostMessageW(FHwnd, PN_DISCONNECT, 0, 0);
+      // A post that fails (our queue is full) leaves the disconnect to the
+      // next call or to the destructor.
+      ::PostMessageW(window_.Handle(), PN_DISCONNECT, 0, 0);
       return;
     }
-    FDisconnecting = true;
-    struct Finally {
-      TPipeClient& client;
-      ~Finally() {
-        // A disconnect handler may have connected again meanwhile.
-        if (client.FWorker == nullptr && !client.open_pipe_) client.FPipe = INVALID_HANDLE_VALUE;
-        client.FDisconnecting = false;
-      }
-    } finally{*this};
-    if (FWorker != nullptr) {
-      ::SetEvent(link_->kill.Get());
-      StopWorker();
-    }
+    disconnecting_ = true;
+    const ScopeExit done([this] {
+      // A disconnect handler may have connected again meanwhile.
+      if (!worker_ && !open_pipe_) pipe_ = INVALID_HANDLE_VALUE;
+      disconnecting_ = false;
+    });
+    ::SetEvent(link_->kill.Get());  // the client's own event: cannot fail
+    StopWorker();
   } else if (open_pipe_) {
     // Only a pipe that no worker owns is closed here.
     open_pipe_.Reset();
-    FPipe = INVALID_HANDLE_VALUE;
+    pipe_ = INVALID_HANDLE_VALUE;
   }
 }
 
-void TPipeClient::StopWorker() {
-  // Our own reference: the worker-ended handler, which runs during the
-  // wait, lets go of the client's.
-  HANDLE duplicate = nullptr;
-  if (!::DuplicateHandle(::GetCurrentProcess(), worker_thread_.Get(), ::GetCurrentProcess(), &duplicate, 0, FALSE,
-                         DUPLICATE_SAME_ACCESS))
-    throw win32::LastPlatformError();
-  const win32::UniqueHandle thread(duplicate);
-  const DWORD creator = worker_creator_;
-  // Handles this thread's messages, so the worker's last notices and its
-  // end-of-thread handler run during the wait. A server that reads gets the
-  // grace to take what is in the pipe; then the worker's flushes are given
-  // up, again and again, since a cancel may come just before a flush starts.
+void PipeClient::StopWorker() {
+  // Our own reference: the worker's end, heard during the wait, lets go of
+  // the client's.
+  const std::shared_ptr<PipeThread> worker = worker_;
+  const std::shared_ptr<PipeLink> link = link_;
+  // Handles this thread's messages, so the worker's last notices run during
+  // the wait. A server that reads gets the grace to take what is in the
+  // pipe; then the worker's flushes are given up, again and again, since a
+  // cancel may come just before a flush starts.
   const DWORD start = ::GetTickCount();
-  bool ended = TThreadEx::WaitForThread(thread.Get(), creator, kFlushGraceMs);
+  bool ended = WaitForThread(worker->Handle(), kFlushGraceMs);
   while (!ended) {
-    link_->flushes.Stop();
+    link->flushes.Stop();
     const DWORD elapsed = ::GetTickCount() - start;
     if (elapsed >= kStopBoundMs) break;
-    ended = TThreadEx::WaitForThread(thread.Get(), creator, std::min(kCancelRetryMs, kStopBoundMs - elapsed));
+    ended = WaitForThread(worker->Handle(), std::min(kCancelRetryMs, kStopBoundMs - elapsed));
   }
-  ForgetEndedWorker();
-  if (FWorker != nullptr) AbandonWorker();
+  // A handler may have ended this connection and started another meanwhile.
+  if (worker_ != worker) return;
+  if (ended)
+    WorkerEnded();
+  else
+    AbandonWorker();
 }
 
-void TPipeClient::AbandonWorker() {
-  // It keeps what it shares with this client and reaches the client no
-  // more; its queue is emptied, so it writes nothing more.
-  ::SetEvent(link_->kill.Get());
-  link_->queue.DiscardAll();
-  *self_ = nullptr;
-  if (!destroying_) {
-    self_ = std::make_shared<TPipeClient*>(this);
-    link_ = std::make_shared<PipeLink>();
-  }
-  WorkerEnded();
-}
-
-void TPipeClient::FlushPipeBuffers() {
+void PipeClient::FlushPipeBuffers() {
   if (InSentMessage()) return;
   while (Connected()) {
-    HANDLE empty = link_->queue.EmptyEvent();
-    const DWORD result = ::MsgWaitForMultipleObjectsEx(1, &empty, INFINITE, QS_SENDMESSAGE, MWMO_INPUTAVAILABLE);
+    // A worker that ends takes its writes with it: that counts as empty.
+    const HANDLE events[] = {link_->queue.EmptyEvent(), worker_->Handle()};
+    const DWORD result = ::MsgWaitForMultipleObjectsEx(2, events, INFINITE, QS_SENDMESSAGE, MWMO_INPUTAVAILABLE);
     if (result == WAIT_OBJECT_0) return;
-    if (result == WAIT_OBJECT_0 + 1) PumpMessages();
+    if (result == WAIT_OBJECT_0 + 2) PumpMessages();
   }
+  ForgetEndedWorker();
 }
 
-bool TPipeClient::WaitForReply(std::uint32_t TimeOut) {
-  FReply = false;
+bool PipeClient::WaitForReply(std::uint32_t timeOut) {
+  reply_ = false;
   if (InSentMessage()) return false;
   const DWORD start = ::GetTickCount();
-  while (!FReply && Connected()) {
-    if (TimeOut != INFINITE && ::GetTickCount() - start >= TimeOut) break;
+  while (!reply_ && Connected()) {
+    if (timeOut != INFINITE && ::GetTickCount() - start >= timeOut) break;
     MSG msg;
     if (::PeekMessageW(&msg, nullptr, kReplyRangeFirst, kReplyRangeLast, PM_REMOVE)) {
       ::TranslateMessage(&msg);
@@ -277,92 +284,98 @@ bool TPipeClient::WaitForReply(std::uint32_t TimeOut) {
     // The worker's notices run inside PeekMessageW.
     win32::RethrowDispatchError();
   }
-  return FReply;
+  return reply_;
 }
 
-bool TPipeClient::Throttled() const { return FThrottle != 0 && link_->queue.DataSize() > FThrottle && Connected(); }
+bool PipeClient::Throttled() const { return throttle_ != 0 && link_->queue.DataSize() > throttle_ && Connected(); }
 
-bool TPipeClient::Write(const void* Buffer, std::int32_t Count) {
+bool PipeClient::Write(const void* buffer, std::int32_t count) {
   // Tested before queuing: one write may take the queue past the throttle.
   if (Throttled()) FlushPipeBuffers();
   if (!Connected()) return false;
-  link_->queue.Enqueue(NewPipeWrite(Buffer, Count));
+  link_->queue.Enqueue(NewPipeWrite(buffer, count));
   return true;
 }
 
-bool TPipeClient::Write(const void* Prefix, std::int32_t PrefixCount, const void* Buffer, std::int32_t Count) {
+bool PipeClient::Write(const void* prefix, std::int32_t prefixCount, const void* buffer, std::int32_t count) {
   if (Throttled()) FlushPipeBuffers();
   if (!Connected()) return false;
-  link_->queue.Enqueue(NewPrefixedPipeWrite(Prefix, PrefixCount, Buffer, Count));
+  link_->queue.Enqueue(NewPrefixedPipeWrite(prefix, prefixCount, buffer, count));
   return true;
 }
 
-bool TPipeClient::SendStream(TStream* Stream) {
-  if (Stream == nullptr || !Connected()) return false;
+bool PipeClient::SendStream(Stream* stream) {
+  if (stream == nullptr || !Connected()) return false;
   link_->queue.EnqueueStartPacket();
-  bool failed = false;
-  try {
-    std::vector<std::uint8_t> buffer(kMaxPipeWrite);
-    Stream->SetPosition(0);
-    std::size_t read = Stream->Read(buffer.data(), buffer.size());
-    while (read > 0 && !failed) {
-      if (Write(buffer.data(), static_cast<std::int32_t>(read)))
-        read = Stream->Read(buffer.data(), buffer.size());
-      else
-        failed = true;
-    }
-  } catch (...) {
-    // The end packet comes also now, so the server never appends a later
-    // message to this one; the first error is the one reported.
+  // The end packet comes also when a read or write raises, so the server
+  // never appends a later message to this one; the first error is the one
+  // that leaves.
+  ScopeExit endOnError([this] {
     try {
       link_->queue.EnqueueEndPacket();
       FlushPipeBuffers();
     } catch (...) {
+      // A second error while the first one leaves: the first says more.
     }
-    throw;
+  });
+  std::vector<std::uint8_t> buffer(kMaxPipeWrite);
+  stream->SetPosition(0);
+  bool failed = false;
+  std::size_t read = stream->Read(buffer.data(), buffer.size());
+  while (read > 0 && !failed) {
+    if (Write(buffer.data(), static_cast<std::int32_t>(read)))
+      read = stream->Read(buffer.data(), buffer.size());
+    else
+      failed = true;
   }
+  endOnError.Dismiss();
   link_->queue.EnqueueEndPacket();
   FlushPipeBuffers();
   return !failed;
 }
 
-void TPipeClient::WndProc(MessageRecord& message) {
-  switch (message.Msg) {
+void PipeClient::WndProc(MessageRecord& message) {
+  switch (message.message) {
     case PN_ERROR:
     case PN_SENT:
     case PN_MESSAGE:
     case PN_WRONG_THREAD:
       // Any program may post or send these numbers to this window: only
       // the notice that the worker armed, with its tag, counts.
-      if (const std::optional<Notice> notice = link_->notices.Take(message.Msg, message.WParam, message.LParam))
+      if (const std::optional<Notice> notice = link_->notices.Take(message.message, message.w_param, message.l_param))
         HandleNotice(*notice);
       break;
     case PN_DISCONNECT:
       if (std::exchange(disconnect_posted_, false)) Disconnect();
       break;
+    case PN_WORKER_ENDED:
+      // Only looks: another program may post this number too, and the
+      // worker's own post may come after its end was heard otherwise.
+      ForgetEndedWorker();
+      break;
     default:
-      message.Result = ::DefWindowProcW(FHwnd, message.Msg, message.WParam, message.LParam);
+      message.result = ::DefWindowProcW(window_.Handle(), message.message, message.w_param, message.l_param);
       return;
   }
-  message.Result = 0;
+  message.result = 0;
 }
 
-void TPipeClient::HandleNotice(const Notice& notice) {
+void PipeClient::HandleNotice(const Notice& notice) {
   switch (notice.message) {
     case PN_ERROR:
-      if (OnPipeError) OnPipeError(*this, notice.pipe, TPipeContext::pcWorker, static_cast<std::int32_t>(notice.value));
+      if (on_pipe_error) on_pipe_error(*this, notice.pipe, static_cast<std::int32_t>(notice.value));
       break;
     case PN_SENT:
-      if (OnPipeSent) OnPipeSent(*this, notice.pipe, static_cast<std::uint32_t>(notice.value));
+      if (on_pipe_sent) on_pipe_sent(*this, notice.pipe, static_cast<std::uint32_t>(notice.value));
       break;
     case PN_MESSAGE:
-      FReply = true;
+      reply_ = true;
       // No stream when nobody listened as the worker started.
-      if (OnPipeMessage && notice.value != 0)
-        OnPipeMessage(*this, notice.pipe, *reinterpret_cast<TStream*>(notice.value));
+      if (on_pipe_message && notice.value != 0)
+        on_pipe_message(*this, notice.pipe, *reinterpret_cast<Stream*>(notice.value));
       break;
     case PN_WRONG_THREAD:
-      throw EPipeException(u"The notify window and the component window do not exist in the same thread!");
+      throw PipeException(kWrongThread);
   }
 }
 

@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <memory>
 #include <string>
@@ -18,44 +19,42 @@
 
 namespace zyp::pipes {
 
-class TPipeThread;
-class TThreadEx;
+class PipeThread;
 
-// Which side of a pipe reported an error; a client always reports pcWorker.
-enum class TPipeContext { pcListener, pcWorker };
+inline constexpr char16_t kDefaultPipeName[] = u"PipeServer";
+inline constexpr std::uint32_t kDefaultMemoryThrottle = 10240000;
 
 // Misuse of the pipe client, with a fixed message.
-class EPipeException : public Error {
+class PipeException : public Error {
  public:
   using Error::Error;
 };
 
-class TPipeClient {
+class PipeClient {
  public:
-  using TOnPipeDisconnect = std::function<void(TPipeClient& Sender, HANDLE Pipe)>;
-  // Stream holds one whole message from its start; valid only during the call.
-  using TOnPipeMessage = std::function<void(TPipeClient& Sender, HANDLE Pipe, TStream& Stream)>;
-  using TOnPipeSent = std::function<void(TPipeClient& Sender, HANDLE Pipe, std::uint32_t Size)>;
-  using TOnPipeError =
-      std::function<void(TPipeClient& Sender, HANDLE Pipe, TPipeContext PipeContext, std::int32_t ErrorCode)>;
+  using OnPipeDisconnect = std::function<void(PipeClient& sender, HANDLE pipe)>;
+  // stream holds one whole message from its start; valid only during the call.
+  using OnPipeMessage = std::function<void(PipeClient& sender, HANDLE pipe, Stream& stream)>;
+  using OnPipeSent = std::function<void(PipeClient& sender, HANDLE pipe, std::uint32_t size)>;
+  using OnPipeError = std::function<void(PipeClient& sender, HANDLE pipe, std::int32_t errorCode)>;
   // One attempt of Connect to open the pipe: the system's error code (0 when
   // it opened) and the id of the process serving it (0 when not known).
-  using TOnConnectAttempt = std::function<void(TPipeClient& Sender, std::uint32_t ErrorCode, std::uint32_t ServerId)>;
+  using OnConnectAttempt = std::function<void(PipeClient& sender, std::uint32_t errorCode, std::uint32_t serverId)>;
 
   // Needs a running PipeModule. Every call below is made on the creating
   // thread.
-  TPipeClient();
+  PipeClient();
   // Disconnects, drops whatever is still queued and calls no event. A
   // worker that cannot be waited for (the client goes inside one of its
   // notices) is told to stop and left to end by itself.
-  ~TPipeClient();
-  TPipeClient(const TPipeClient&) = delete;
-  TPipeClient& operator=(const TPipeClient&) = delete;
+  ~PipeClient();
+  PipeClient(const PipeClient&) = delete;
+  PipeClient& operator=(const PipeClient&) = delete;
 
-  // Waits at most WaitTime ms for a free instance of the pipe (0 means the
-  // server's default wait), opens it and, with Start, starts the worker. True
+  // Waits at most waitTime ms for a free instance of the pipe (0 means the
+  // server's default wait), opens it and, with start, starts the worker. True
   // when connected or holding an open pipe afterwards.
-  bool Connect(std::uint32_t WaitTime, bool Start);
+  bool Connect(std::uint32_t waitTime, bool start);
   // Stops the worker: it has a grace of its own to finish a write under
   // way, then its flushes are given up; one still running at the bound is
   // left to end by itself and the client starts afresh.
@@ -63,41 +62,43 @@ class TPipeClient {
   // Waits until the worker has taken every queued write, or has ended.
   void FlushPipeBuffers();
   // Waits for the next message from the server; 0xFFFFFFFF waits without limit.
-  bool WaitForReply(std::uint32_t TimeOut);
+  bool WaitForReply(std::uint32_t timeOut);
   // Sends the whole stream as one multi-packet message.
-  bool SendStream(TStream* Stream);
+  bool SendStream(Stream* stream);
   // Queues a copy of the bytes; true means queued, not delivered.
-  bool Write(const void* Buffer, std::int32_t Count);
-  bool Write(const void* Prefix, std::int32_t PrefixCount, const void* Buffer, std::int32_t Count);
+  bool Write(const void* buffer, std::int32_t count);
+  bool Write(const void* prefix, std::int32_t prefixCount, const void* buffer, std::int32_t count);
 
-  std::uint32_t MemoryThrottle() const { return FThrottle; }
+  std::uint32_t MemoryThrottle() const { return throttle_; }
   // 0 switches the throttle off.
-  void SetMemoryThrottle(std::uint32_t value) { FThrottle = value; }
-  const std::u16string& PipeName() const { return FPipeName; }
+  void SetMemoryThrottle(std::uint32_t value) { throttle_ = value; }
+  const std::u16string& PipeName() const { return pipe_name_; }
   void SetPipeName(const std::u16string& value);
-  const std::u16string& ServerName() const { return FServerName; }
+  const std::u16string& ServerName() const { return server_name_; }
   void SetServerName(const std::u16string& value);
 
   bool Connected() const;
-  HWND WindowHandle() const { return FHwnd; }
-  HANDLE Pipe() const { return FPipe; }
+  HWND WindowHandle() const { return window_.Handle(); }
+  HANDLE Pipe() const { return pipe_; }
   // The queue's accounted size, for callers that watch the throttle.
   std::uint32_t QueuedSize() const { return link_->queue.DataSize(); }
   // Every write queued so far went into the pipe, whether or not the server
   // has read it yet; false when any was dropped or is still on its way.
   bool AllWritten() const { return link_->queue.AllWritten(); }
 
-  TOnPipeDisconnect OnPipeDisconnect;
+  OnPipeDisconnect on_pipe_disconnect;
   // Assigned before Connect, or the worker reads and drops what the server
   // sends (only WaitForReply learns of it). A message longer than
   // kMaxMessageSize is dropped.
-  TOnPipeMessage OnPipeMessage;
-  TOnPipeSent OnPipeSent;
-  TOnPipeError OnPipeError;
-  TOnConnectAttempt OnConnectAttempt;
+  OnPipeMessage on_pipe_message;
+  OnPipeSent on_pipe_sent;
+  // An error on the pipe, or the one that ended the worker, with the
+  // system's error code; the disconnect follows.
+  OnPipeError on_pipe_error;
+  OnConnectAttempt on_connect_attempt;
   // Asked about a newly opened pipe before anything is written to it; false
   // closes it and Connect fails.
-  std::function<bool(HANDLE Pipe)> ServerCheck;
+  std::function<bool(HANDLE pipe)> server_check;
 
  private:
   void WndProc(MessageRecord& message);
@@ -106,38 +107,35 @@ class TPipeClient {
   bool OpenPipe(const std::wstring& path, std::uint32_t waitTime);
   void ReportAttempt(DWORD error);
   void StartWorker();
-  void WorkerEnded();
   void StopWorker();
-  void AbandonWorker();
-  // A worker whose end was never carried to this thread is gone all the same.
+  // A worker whose end this thread has not heard of yet is gone all the same.
   void ForgetEndedWorker();
-  bool PipeValid() const { return FPipe != nullptr && FPipe != INVALID_HANDLE_VALUE; }
+  void WorkerEnded();
+  void AbandonWorker();
+  // The connection is over: forgets it, then tells the handlers.
+  void ConnectionEnded(std::exception_ptr workerError);
+  bool PipeValid() const { return pipe_ != nullptr && pipe_ != INVALID_HANDLE_VALUE; }
   void CheckNotOpen() const;
   bool Throttled() const;
 
-  DWORD FBaseThread;
-  HWND FHwnd = nullptr;
+  const DWORD base_thread_;
+  // Shared with the worker, which may outlive this client.
+  std::shared_ptr<PipeLink> link_;
+  NotifyWindow window_;
   // The handle's value, also while the worker owns it.
-  HANDLE FPipe = INVALID_HANDLE_VALUE;
+  HANDLE pipe_ = INVALID_HANDLE_VALUE;
   // The handle while this client owns it: opened, no worker yet.
   win32::UniqueHandle open_pipe_;
-  std::u16string FPipeName = u"PipeServer";
-  std::u16string FServerName;
-  bool FDisconnecting = false;
-  bool FReply = false;
+  std::u16string pipe_name_ = kDefaultPipeName;
+  std::u16string server_name_;
+  bool disconnecting_ = false;
+  bool reply_ = false;
   bool destroying_ = false;
   // PN_DISCONNECT that this client posted to itself and has not handled.
   bool disconnect_posted_ = false;
-  std::uint32_t FThrottle = 10240000;
-  std::shared_ptr<PipeLink> link_;
-  // How the worker's end reaches this client; cleared when the client goes
-  // before its worker.
-  std::shared_ptr<TPipeClient*> self_;
-  TPipeThread* FWorker = nullptr;
-  // Our own reference to the worker's thread: the worker frees itself, and
-  // with it its handle, when its thread ends.
-  win32::UniqueHandle worker_thread_;
-  DWORD worker_creator_ = 0;
+  std::uint32_t throttle_ = kDefaultMemoryThrottle;
+  // Shared with the worker's own thread while it runs.
+  std::shared_ptr<PipeThread> worker_;
 };
 
 }  // namespace zyp::pipes

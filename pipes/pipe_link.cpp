@@ -1,11 +1,11 @@
 #include "pipes/pipe_link.h"
 
-#include "platform/win32/wide_text.h"
+#include "platform/win32/check.h"
 
 namespace zyp::pipes {
 
 PipeLink::PipeLink() : kill(::CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
-  if (!kill) throw win32::LastPlatformError();
+  win32::ThrowLastErrorIf(!kill, "CreateEventW");
 }
 
 }  // namespace zyp::pipes

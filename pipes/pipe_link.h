@@ -16,7 +16,7 @@ struct PipeLink {
   // Raises the platform error when the kill event cannot be made.
   PipeLink();
 
-  TWriteQueue queue;
+  WriteQueue queue;
   // Manual-reset; tells the worker to stop. Not inheritable: no child
   // process has any business with it.
   win32::UniqueHandle kill;

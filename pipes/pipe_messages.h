@@ -1,7 +1,6 @@
 #pragma once
 // The window message numbers of the pipe module: the worker's notices to its
-// client, the client's message to itself, and the calls carried to the
-// thread that created a worker.
+// client, the client's message to itself, and the news of the worker's end.
 #include <windows.h>
 
 namespace zyp::pipes {
@@ -15,13 +14,12 @@ inline constexpr UINT PN_MESSAGE = 1128;       // a message from the server, or 
 inline constexpr UINT PN_WRONG_THREAD = 1224;  // posted
 // Posted by a client to its own notify window to disconnect later.
 inline constexpr UINT PN_DISCONNECT = 1324;
+// Posted by the worker's thread to its client's notify window as its last
+// act; carries nothing, so the client only looks.
+inline constexpr UINT PN_WORKER_ENDED = 0x8FFD;
 
 // The range that a client takes in while it waits for a reply.
 inline constexpr UINT kReplyRangeFirst = 1124;
 inline constexpr UINT kReplyRangeLast = 1130;
-
-// Messages of the per-thread "ThreadSyncWindow" window.
-inline constexpr UINT SYNC_RELEASE = 0x8FFC;  // posted, lParam TSyncInfo*
-inline constexpr UINT SYNC_CALL = 0x8FFD;     // sent, lParam TThreadSync*
 
 }  // namespace zyp::pipes

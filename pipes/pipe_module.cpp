@@ -3,8 +3,6 @@
 #include <atomic>
 #include <stdexcept>
 
-#include "pipes/thread_sync.h"
-
 namespace zyp::pipes {
 
 namespace {
@@ -19,7 +17,6 @@ PipeModule::PipeModule() {
 }
 
 PipeModule::~PipeModule() {
-  TSyncManager::DestroyInstance();
   g_lock = nullptr;
   g_module.store(nullptr);
 }

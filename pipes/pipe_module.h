@@ -1,8 +1,8 @@
 #pragma once
-// The pipe module's process-wide state: the lock that guards the creation of
-// notify windows and of the sync manager. The application creates one
-// PipeModule at start-up; its end disposes of the sync manager's windows and
-// then of the lock, after every pipe client and worker is gone.
+// The pipe module's process-wide state: the lock under which notify windows
+// are made, so that clients on several threads may make their window class
+// at once. The application creates one PipeModule at start-up; it ends after
+// every pipe client is gone.
 #include "platform/win32/scoped_handle.h"
 
 namespace zyp::pipes {

@@ -5,29 +5,26 @@
 #include <windows.h>
 
 #include <memory>
-#include <string>
 
 #include "pipes/stream.h"
 #include "platform/win32/scoped_handle.h"
 
 namespace zyp::pipes {
 
-class TPipeMultiMsg {
+class PipeMultiMsg {
  public:
-  TPipeMultiMsg();
-  ~TPipeMultiMsg();
-  TPipeMultiMsg(const TPipeMultiMsg&) = delete;
-  TPipeMultiMsg& operator=(const TPipeMultiMsg&) = delete;
+  PipeMultiMsg();
+  ~PipeMultiMsg();
+  PipeMultiMsg(const PipeMultiMsg&) = delete;
+  PipeMultiMsg& operator=(const PipeMultiMsg&) = delete;
 
   // Writes append at the position; rewind before reading the message.
-  TStream& Stream() { return *FStream; }
-  // The temporary file's path; empty when the message is kept in memory.
-  const std::wstring& FileName() const { return file_name_; }
+  Stream& MessageStream() { return *stream_; }
 
  private:
-  win32::UniqueHandle FHandle;
-  std::unique_ptr<TStream> FStream;
-  std::wstring file_name_;
+  // Declared first, so that the stream over it goes first.
+  win32::UniqueHandle file_;
+  std::unique_ptr<Stream> stream_;
 };
 
 }  // namespace zyp::pipes

@@ -1,140 +1,160 @@
 #include "pipes/pipe_thread.h"
 
-#include <algorithm>
 #include <span>
 #include <utility>
 
 #include "pipes/framing.h"
 #include "pipes/pipe_messages.h"
-#include "platform/win32/wide_text.h"
+#include "platform/scope_exit.h"
+#include "platform/win32/check.h"
 
 namespace zyp::pipes {
 
 namespace {
 
-constexpr std::uint32_t kReadBufferSize = kMaxPipeWrite;
+constexpr DWORD kReadBufferSize = kMaxPipeWrite;
 // How long a write or read already issued may take to complete once the
 // worker is told to stop.
 constexpr DWORD kStopGraceMs = 100;
 
-}  // namespace
-
-TPipeThread::TPipeThread(HWND notifyWindow, DWORD notifyThread, std::shared_ptr<PipeLink> link, HANDLE pipe,
-                         bool collect)
-    : FNotify(notifyWindow),
-      FNotifyThread(notifyThread),
-      link_(std::move(link)),
-      FPipe(pipe),
-      collect_(collect),
-      FWriteQueue(link_->queue),
-      FRcvBuffer(std::make_unique<std::uint8_t[]>(kReadBufferSize)),
-      FRcvAlloc(kReadBufferSize),
-      FRcvSize(kReadBufferSize) {
-  ClearOverlapped(FOlapRead, true);
-  ClearOverlapped(FOlapWrite, true);
-  read_event_.Reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
-  write_event_.Reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
-  if (!read_event_ || !write_event_) throw win32::LastPlatformError();
-  FOlapRead.hEvent = read_event_.Get();
-  FOlapWrite.hEvent = write_event_.Get();
-  ::ResetEvent(link_->kill.Get());
-  link_->flushes.Open();
-  FEvents[0] = link_->kill.Get();
-  FEvents[1] = read_event_.Get();
-  FEvents[2] = write_event_.Get();
-  FEvents[3] = FWriteQueue.DataEvent();
-  SetFreeOnTerminate(true);
-  SetPriority(THREAD_PRIORITY_BELOW_NORMAL);
+win32::UniqueHandle NewManualResetEvent() {
+  win32::UniqueHandle event(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  win32::ThrowLastErrorIf(!event, "CreateEventW");
+  return event;
 }
 
-TPipeThread::~TPipeThread() = default;
+// The worker's own events: setting or resetting one fails only for a handle
+// that is not an event, which they never are.
+void Clear(const win32::UniqueHandle& event) { ::ResetEvent(event.Get()); }
 
-void TPipeThread::Execute() {
-  // Runs however the loop ends, an exception included.
-  struct CleanUp {
-    TPipeThread& worker;
-    ~CleanUp() { worker.FinishCleanUp(); }
-  } cleanUp{*this};
+bool Signalled(HANDLE event, DWORD timeoutMs = 0) { return ::WaitForSingleObject(event, timeoutMs) == WAIT_OBJECT_0; }
 
-  if (Sync().SyncBaseTID() != FNotifyThread) {
+// A fresh record for the next request of a direction, on the same event.
+void Renew(OVERLAPPED& overlapped) {
+  const HANDLE event = overlapped.hEvent;
+  overlapped = OVERLAPPED{};
+  overlapped.hEvent = event;
+}
+
+}  // namespace
+
+PipeThread::PipeThread(HWND notifyWindow, DWORD notifyThread, std::shared_ptr<PipeLink> link, win32::UniqueHandle pipe,
+                       bool collect)
+    : notify_window_(notifyWindow),
+      notify_thread_(notifyThread),
+      creating_thread_(::GetCurrentThreadId()),
+      link_(std::move(link)),
+      queue_(link_->queue),
+      pipe_(std::move(pipe)),
+      collect_(collect) {
+  read_.done = NewManualResetEvent();
+  read_.overlapped.hEvent = read_.done.Get();
+  read_.buffer = std::make_unique<std::uint8_t[]>(kReadBufferSize);
+  read_.capacity = kReadBufferSize;
+  write_.done = NewManualResetEvent();
+  write_.overlapped.hEvent = write_.done.Get();
+  // The kill event and the gate are the client's and serve every worker.
+  Clear(link_->kill);
+  link_->flushes.Open();
+}
+
+PipeThread::~PipeThread() = default;
+
+void PipeThread::Execute() {
+  // However the work ends, an exception included.
+  const ScopeExit finish([this] { FinishWork(); });
+
+  if (creating_thread_ != notify_thread_) {
     const NoticeBox::Tag tag = link_->notices.Arm({PN_WRONG_THREAD, nullptr, 0});
-    ::PostMessageW(FNotify, PN_WRONG_THREAD, tag.wParam, tag.lParam);
+    // A post that fails leaves the refusal unreported; the worker ends all
+    // the same and the client finds it gone.
+    ::PostMessageW(notify_window_, PN_WRONG_THREAD, tag.w_param, tag.l_param);
     return;
   }
 
   while (!Terminated()) {
-    bool ok = IssueReads();
-    if (ok) ok = IssueWrite();
+    bool ok = StartReads() && StartWrite();
+    // Lets other threads of the worker's priority run between rounds.
     ::Sleep(0);
     if (ok) {
-      // New data is not watched while a write is on its way.
-      const DWORD count = FPendingWrite ? 3 : 4;
-      const DWORD served = ::WaitForMultipleObjects(count, FEvents, FALSE, INFINITE);
-      if (served == WAIT_OBJECT_0) {
-        try {
-          if (FPendingWrite && ::WaitForSingleObject(FEvents[2], kStopGraceMs) == WAIT_OBJECT_0) FinishWrite();
-          // A reply that nobody would receive is not waited for.
-          if (collect_ && FPendingRead && ::WaitForSingleObject(FEvents[1], kStopGraceMs) == WAIT_OBJECT_0)
-            FinishRead();
-        } catch (...) {
+      switch (WaitForWork()) {
+        case Wake::kStop:
+          FinishForStop();
           Terminate();
-          throw;
-        }
-        Terminate();
-      } else if (served == WAIT_OBJECT_0 + 1) {
-        ok = FinishRead();
-      } else if (served == WAIT_OBJECT_0 + 2) {
-        ok = FinishWrite();
-      } else if (served == WAIT_OBJECT_0 + 3) {
-        // The next iteration starts the write.
-      } else {
-        FErrorCode = static_cast<std::int32_t>(::GetLastError());
-        ok = false;
+          break;
+        case Wake::kReadDone:
+          ok = FinishRead();
+          break;
+        case Wake::kWriteDone:
+          ok = FinishWrite();
+          break;
+        case Wake::kQueued:
+          // The next round starts the write.
+          break;
+        case Wake::kFailed:
+          ok = false;
+          break;
       }
     }
     if (!ok) {
-      // A server that closed its end is no error: the disconnect tells it.
-      // Neither is a read that the stop's cancel of a flush took with it.
-      const bool stopped = FErrorCode == ERROR_OPERATION_ABORTED && link_->flushes.Cancelled();
-      if (FErrorCode != ERROR_BROKEN_PIPE && !stopped) NotifyOwner(PN_ERROR, static_cast<LPARAM>(FErrorCode));
+      ReportFailure();
       Terminate();
     }
   }
 }
 
-void TPipeThread::ClearOverlapped(OVERLAPPED& record, bool whole) {
-  const HANDLE event = record.hEvent;
-  record = OVERLAPPED{};
-  if (!whole) record.hEvent = event;
+PipeThread::Wake PipeThread::WaitForWork() {
+  HANDLE slots[kWaitSlots];
+  slots[Slot(Wake::kStop)] = link_->kill.Get();
+  slots[Slot(Wake::kReadDone)] = read_.done.Get();
+  slots[Slot(Wake::kWriteDone)] = write_.done.Get();
+  slots[Slot(Wake::kQueued)] = queue_.DataEvent();
+  // New data is not watched while a write is on its way: its slot is the
+  // last, so the wait can leave it out.
+  const DWORD count = write_.pending ? Slot(Wake::kQueued) : kWaitSlots;
+  const DWORD woken = ::WaitForMultipleObjects(count, slots, FALSE, INFINITE);
+  if (woken - WAIT_OBJECT_0 < count) return static_cast<Wake>(woken - WAIT_OBJECT_0);
+  error_ = ::GetLastError();
+  return Wake::kFailed;
 }
 
-bool TPipeThread::Killed() const { return ::WaitForSingleObject(FEvents[0], 0) == WAIT_OBJECT_0; }
+bool PipeThread::Stopping() const { return Signalled(link_->kill.Get()); }
 
-bool TPipeThread::IssueReads() {
-  if (FPendingRead) return true;
-  FRcvSize = FRcvAlloc;
-  while (!FPendingRead) {
+void PipeThread::FinishForStop() {
+  // Their results do not matter any more: the worker ends either way.
+  if (write_.pending && Signalled(write_.done.Get(), kStopGraceMs)) FinishWrite();
+  // A reply that nobody would receive is not waited for.
+  if (collect_ && read_.pending && Signalled(read_.done.Get(), kStopGraceMs)) FinishRead();
+}
+
+void PipeThread::ReportFailure() {
+  // A server that closed its end is no error: the disconnect tells it.
+  // Neither is a read that the stop's cancel of a flush took with it.
+  const bool stopped = error_ == ERROR_OPERATION_ABORTED && link_->flushes.Cancelled();
+  if (error_ != ERROR_BROKEN_PIPE && !stopped) NotifyOwner(PN_ERROR, static_cast<LPARAM>(error_));
+}
+
+// ------------------------------------------------------------------ reading
+
+bool PipeThread::StartReads() {
+  while (!read_.pending) {
     // A server that keeps the pipe full completes every read at once: the
     // stop is looked for between reads, or it would never be seen.
-    if (Killed()) return true;
-    ClearOverlapped(FOlapRead, false);
-    DWORD read = 0;
-    if (::ReadFile(FPipe, FRcvBuffer.get(), FRcvSize, &read, &FOlapRead)) {
-      try {
-        TakeRead(read, true);
-      } catch (...) {
-        ::ResetEvent(FEvents[1]);
-        throw;
-      }
-      ::ResetEvent(FEvents[1]);
+    if (Stopping()) return true;
+    Renew(read_.overlapped);
+    DWORD count = 0;
+    if (::ReadFile(pipe_.Get(), read_.buffer.get(), read_.capacity, &count, &read_.overlapped)) {
+      // Done at once; the event was set all the same.
+      const ScopeExit clear([this] { Clear(read_.done); });
+      TakeRead(count, true);
       continue;
     }
-    FErrorCode = static_cast<std::int32_t>(::GetLastError());
-    if (FErrorCode == ERROR_MORE_DATA) {
-      // The buffer holds the first FRcvSize bytes; fetch the rest next.
-      if (!TakeRead(FRcvSize, false)) return false;
-    } else if (FErrorCode == ERROR_IO_PENDING) {
-      FPendingRead = true;
+    error_ = ::GetLastError();
+    if (error_ == ERROR_IO_PENDING) {
+      read_.pending = true;
+    } else if (error_ == ERROR_MORE_DATA) {
+      // The buffer holds the message's first part; the next read fetches the rest.
+      if (!TakeRead(read_.capacity, false)) return false;
     } else {
       return false;
     }
@@ -142,22 +162,19 @@ bool TPipeThread::IssueReads() {
   return true;
 }
 
-bool TPipeThread::FinishRead() {
-  ::ResetEvent(FEvents[1]);
-  FPendingRead = false;
-  DWORD read = 0;
-  if (::GetOverlappedResult(FPipe, &FOlapRead, &read, TRUE)) {
-    FRcvRead = read;
-    return TakeRead(read, true);
-  }
-  FErrorCode = static_cast<std::int32_t>(::GetLastError());
-  if (FErrorCode != ERROR_MORE_DATA) return false;
-  // The next IssueReads fetches the rest, looking for the stop first.
-  return TakeRead(FRcvSize, false);
+bool PipeThread::FinishRead() {
+  Clear(read_.done);
+  read_.pending = false;
+  DWORD count = 0;
+  if (::GetOverlappedResult(pipe_.Get(), &read_.overlapped, &count, TRUE)) return TakeRead(count, true);
+  error_ = ::GetLastError();
+  if (error_ != ERROR_MORE_DATA) return false;
+  // The next StartReads fetches the rest, looking for the stop first.
+  return TakeRead(read_.capacity, false);
 }
 
-bool TPipeThread::TakeRead(DWORD count, bool whole) {
-  const std::span<const std::uint8_t> part(FRcvBuffer.get(), count);
+bool PipeThread::TakeRead(DWORD count, bool whole) {
+  const std::span<const std::uint8_t> part(read_.buffer.get(), count);
   if (message_read_ == 0 && whole) {
     HandleMessage(part);
     return true;
@@ -172,32 +189,31 @@ bool TPipeThread::TakeRead(DWORD count, bool whole) {
   if (message_to_open_)
     AppendToOpen(part);
   else if (message_kept_)
-    FRcvStream.Write(part.data(), part.size());
+    received_.Write(part.data(), part.size());
   if (whole) {
     FinishLongMessage();
     return true;
   }
   DWORD left = 0;
-  if (!::PeekNamedPipe(FPipe, nullptr, 0, nullptr, nullptr, &left)) {
-    FErrorCode = static_cast<std::int32_t>(::GetLastError());
+  if (!::PeekNamedPipe(pipe_.Get(), nullptr, 0, nullptr, nullptr, &left)) {
+    error_ = ::GetLastError();
     return false;
   }
   if (!message_to_open_ && message_read_ + left > kMaxMessageSize) {
     // Too long to be kept: the rest goes through the buffer as it is.
     message_dropped_ = true;
     message_kept_ = false;
-    FRcvStream.Clear();
+    received_.Clear();
   }
-  if (message_kept_ && left > FRcvAlloc) {
+  if (message_kept_ && left > read_.capacity) {
     // The start of the message is already in the receive stream.
-    FRcvBuffer = std::make_unique_for_overwrite<std::uint8_t[]>(left);
-    FRcvAlloc = left;
+    read_.buffer = std::make_unique_for_overwrite<std::uint8_t[]>(left);
+    read_.capacity = left;
   }
-  FRcvSize = FRcvAlloc;
   return true;
 }
 
-void TPipeThread::FinishLongMessage() {
+void PipeThread::FinishLongMessage() {
   message_read_ = 0;
   if (message_to_open_ || message_dropped_) return;
   if (!message_kept_) {
@@ -208,37 +224,32 @@ void TPipeThread::FinishLongMessage() {
   DeliverReceived();
 }
 
-void TPipeThread::DeliverReceived() {
-  FRcvStream.SetPosition(0);
-  try {
-    Deliver(&FRcvStream);
-  } catch (...) {
-    FRcvStream.Clear();
-    throw;
-  }
-  FRcvStream.Clear();
+void PipeThread::DeliverReceived() {
+  const ScopeExit clear([this] { received_.Clear(); });
+  received_.SetPosition(0);
+  Deliver(&received_);
 }
 
-void TPipeThread::HandleMessage(std::span<const std::uint8_t> message) {
+void PipeThread::HandleMessage(std::span<const std::uint8_t> message) {
   switch (ClassifyMessage(message, multi_open_)) {
     case ReceiveStep::BeginNew:
-      FMultiMsg.reset();
+      multi_msg_.reset();
       multi_open_ = true;
       multi_size_ = 0;
-      if (collect_) FMultiMsg = std::make_unique<TPipeMultiMsg>();
+      if (collect_) multi_msg_ = std::make_unique<PipeMultiMsg>();
       break;
     case ReceiveStep::DeliverOpen: {
       // Dropped also when the notice raised: the message is over.
-      const std::unique_ptr<TPipeMultiMsg> done = std::move(FMultiMsg);
+      const std::unique_ptr<PipeMultiMsg> done = std::move(multi_msg_);
       const bool dropped = multi_size_ > kMaxMessageSize;
       multi_open_ = false;
       if (dropped) break;
-      if (done) done->Stream().SetPosition(0);
-      Deliver(done ? &done->Stream() : nullptr);
+      if (done) done->MessageStream().SetPosition(0);
+      Deliver(done ? &done->MessageStream() : nullptr);
       break;
     }
     case ReceiveStep::DropOpen:
-      FMultiMsg.reset();
+      multi_msg_.reset();
       multi_open_ = false;
       break;
     case ReceiveStep::Ignore:
@@ -251,114 +262,112 @@ void TPipeThread::HandleMessage(std::span<const std::uint8_t> message) {
         Deliver(nullptr);
         break;
       }
-      FRcvStream.Write(message.data(), message.size());
+      received_.Write(message.data(), message.size());
       DeliverReceived();
       break;
   }
 }
 
-void TPipeThread::AppendToOpen(std::span<const std::uint8_t> bytes) {
+void PipeThread::AppendToOpen(std::span<const std::uint8_t> bytes) {
   if (multi_size_ > kMaxMessageSize) return;
   multi_size_ += bytes.size();
   if (multi_size_ > kMaxMessageSize) {
     // Too long: what was collected goes now, the rest is not written.
-    FMultiMsg.reset();
+    multi_msg_.reset();
     return;
   }
-  if (FMultiMsg) FMultiMsg->Stream().Write(bytes.data(), bytes.size());
+  if (multi_msg_) multi_msg_->MessageStream().Write(bytes.data(), bytes.size());
 }
 
-void TPipeThread::Deliver(TStream* stream) { NotifyOwner(PN_MESSAGE, reinterpret_cast<LPARAM>(stream)); }
+void PipeThread::Deliver(Stream* stream) { NotifyOwner(PN_MESSAGE, reinterpret_cast<LPARAM>(stream)); }
 
-bool TPipeThread::IssueWrite() {
+// ------------------------------------------------------------------ writing
+
+bool PipeThread::StartWrite() {
   // A worker told to stop starts no new write.
-  if (FPendingWrite || Killed()) return true;
-  if (::WaitForSingleObject(FWriteQueue.DataEvent(), 0) != WAIT_OBJECT_0) return true;
-  FPipeWrite = FWriteQueue.Dequeue();
-  if (!FPipeWrite) return true;
-  ClearOverlapped(FOlapWrite, false);
+  if (write_.pending || Stopping()) return true;
+  if (!Signalled(queue_.DataEvent())) return true;
+  write_.entry = queue_.Dequeue();
+  if (!write_.entry) return true;
+  Renew(write_.overlapped);
   static const std::uint8_t kNothing = 0;
-  const void* bytes = FPipeWrite->Count > 0 ? FPipeWrite->Buffer.get() : &kNothing;
+  const void* bytes = write_.entry->count > 0 ? write_.entry->buffer.get() : &kNothing;
   DWORD written = 0;
-  const BOOL done = ::WriteFile(FPipe, bytes, static_cast<DWORD>(FPipeWrite->Count), &written, &FOlapWrite);
-  FErrorCode = static_cast<std::int32_t>(::GetLastError());
-  if (done) {
-    FWrite = written;
-    FWriteQueue.MarkWritten();
-    try {
-      ReportWrite();
-      FreePipeWrite(FPipeWrite);
-    } catch (...) {
-      ::ResetEvent(FEvents[2]);
-      throw;
-    }
-    ::ResetEvent(FEvents[2]);
+  if (::WriteFile(pipe_.Get(), bytes, static_cast<DWORD>(write_.entry->count), &written, &write_.overlapped)) {
+    // Done at once; the event was set all the same.
+    const ScopeExit clear([this] { Clear(write_.done); });
+    queue_.MarkWritten();
+    ReportWrite(written);
+    write_.entry.reset();
     return true;
   }
-  if (FErrorCode == ERROR_IO_PENDING) {
-    FPendingWrite = true;
-    return true;
-  }
-  return false;  // the write stays with the worker and goes with it
+  error_ = ::GetLastError();
+  if (error_ != ERROR_IO_PENDING) return false;  // the entry stays with the worker and goes with it
+  write_.pending = true;
+  return true;
 }
 
-bool TPipeThread::FinishWrite() {
-  ::ResetEvent(FEvents[2]);
+bool PipeThread::FinishWrite() {
+  Clear(write_.done);
+  // The request is over whatever the report does.
+  const ScopeExit over([this] {
+    write_.entry.reset();
+    write_.pending = false;
+  });
   DWORD written = 0;
-  const BOOL done = ::GetOverlappedResult(FPipe, &FOlapWrite, &written, TRUE);
-  try {
-    if (done) {
-      FWrite = written;
-      FWriteQueue.MarkWritten();
-      ReportWrite();
-    } else {
-      FErrorCode = static_cast<std::int32_t>(::GetLastError());
-    }
-  } catch (...) {
-    FreePipeWrite(FPipeWrite);
-    FPendingWrite = false;
-    throw;
+  if (!::GetOverlappedResult(pipe_.Get(), &write_.overlapped, &written, TRUE)) {
+    error_ = ::GetLastError();
+    return false;
   }
-  FreePipeWrite(FPipeWrite);
-  FPendingWrite = false;
-  return done != FALSE;
+  queue_.MarkWritten();
+  ReportWrite(written);
+  return true;
 }
 
-void TPipeThread::ReportWrite() {
+void PipeThread::ReportWrite(DWORD written) {
   // The notice means that the server has read the write: a flush that
   // failed (the server went without reading) or was given up reports
   // nothing.
-  if (link_->flushes.Flush(FPipe)) NotifyOwner(PN_SENT, static_cast<LPARAM>(FWrite));
+  if (link_->flushes.Flush(pipe_.Get())) NotifyOwner(PN_SENT, static_cast<LPARAM>(written));
 }
 
-void TPipeThread::ClosePipeHandle() {
-  if (FPipe == nullptr || FPipe == INVALID_HANDLE_VALUE) return;
-  ::CancelIo(FPipe);
+// ------------------------------------------------------------------ the end
+
+void PipeThread::FinishWork() {
+  ClosePipe();
+  // The client may hold this object a while longer: a message still open,
+  // with its temporary file, and a grown buffer go now.
+  multi_msg_.reset();
+  received_.Clear();
+  read_.buffer.reset();
+}
+
+void PipeThread::ClosePipe() {
+  if (!pipe_) return;
+  // Fails only when nothing was under way; the waits below settle either way.
+  ::CancelIo(pipe_.Get());
   // The system may write into the records and buffers until the cancelled
-  // requests have completed.
+  // requests have completed: each wait returns once it has, whatever the
+  // request's result.
   DWORD ignored = 0;
-  if (FPendingRead) ::GetOverlappedResult(FPipe, &FOlapRead, &ignored, TRUE);
+  if (read_.pending) ::GetOverlappedResult(pipe_.Get(), &read_.overlapped, &ignored, TRUE);
   // A write that completed before the cancel reached it is in the pipe.
-  if (FPendingWrite && ::GetOverlappedResult(FPipe, &FOlapWrite, &ignored, TRUE)) FWriteQueue.MarkWritten();
-  FPendingRead = false;
-  FPendingWrite = false;
-  link_->flushes.Flush(FPipe);
-  win32::UniqueHandle(std::exchange(FPipe, INVALID_HANDLE_VALUE)).Reset();
+  if (write_.pending && ::GetOverlappedResult(pipe_.Get(), &write_.overlapped, &ignored, TRUE)) queue_.MarkWritten();
+  read_.pending = false;
+  write_.pending = false;
+  // Lets a server that reads take what is in the pipe before it is closed;
+  // whether it did, nobody is told any more.
+  link_->flushes.Flush(pipe_.Get());
+  pipe_.Reset();
 }
 
-void TPipeThread::FinishCleanUp() {
-  ClosePipeHandle();
-  read_event_.Reset();
-  write_event_.Reset();
-}
-
-void TPipeThread::NotifyOwner(UINT message, LPARAM value) {
-  if (!::IsWindow(FNotify)) return;
+void PipeThread::NotifyOwner(UINT message, LPARAM value) {
+  if (!::IsWindow(notify_window_)) return;
   // The message only carries the tag; the client takes the notice from the
-  // box while this thread waits here.
-  const NoticeBox::Tag tag = link_->notices.Arm({message, FPipe, value});
-  ::SendMessageW(FNotify, message, tag.wParam, tag.lParam);
-  link_->notices.Disarm();
+  // box while this thread waits here. Its result is the client's 0.
+  const NoticeBox::Tag tag = link_->notices.Arm({message, pipe_.Get(), value});
+  const ScopeExit disarm([this] { link_->notices.Disarm(); });
+  ::SendMessageW(notify_window_, message, tag.w_param, tag.l_param);
 }
 
 }  // namespace zyp::pipes

@@ -6,9 +6,9 @@
 
 namespace zyp::pipes {
 
-class TStream {
+class Stream {
  public:
-  virtual ~TStream() = default;
+  virtual ~Stream() = default;
 
   // Reads up to count bytes at the position and moves past them; returns how
   // many were read (0 at the end).

@@ -13,39 +13,38 @@
 
 namespace zyp::pipes {
 
-// One pending write: a block of exactly Count bytes that it owns.
-struct TPipeWrite {
-  std::unique_ptr<std::uint8_t[]> Buffer;
-  std::int32_t Count = 0;
+// One pending write: a block of exactly count bytes that it owns.
+struct PipeWrite {
+  std::unique_ptr<std::uint8_t[]> buffer;
+  std::int32_t count = 0;
 };
 // Whoever holds it owns the write.
-using PPipeWrite = std::unique_ptr<TPipeWrite>;
+using PipeWritePtr = std::unique_ptr<PipeWrite>;
 
 // A copy of count bytes at source. A negative count raises std::length_error.
-PPipeWrite NewPipeWrite(const void* source, std::int32_t count);
+PipeWritePtr NewPipeWrite(const void* source, std::int32_t count);
 // One write holding the prefix bytes followed by the buffer bytes.
-PPipeWrite NewPrefixedPipeWrite(const void* prefix, std::int32_t prefixCount, const void* buffer, std::int32_t count);
-void FreePipeWrite(PPipeWrite& write);
+PipeWritePtr NewPrefixedPipeWrite(const void* prefix, std::int32_t prefixCount, const void* buffer, std::int32_t count);
 
-struct TWriteNode {
-  PPipeWrite PipeWrite;
-  std::unique_ptr<TWriteNode> NextNode;
+struct WriteNode {
+  PipeWritePtr pipe_write;
+  std::unique_ptr<WriteNode> next_node;
 };
 
-class TWriteQueue {
+class WriteQueue {
  public:
   // Raises the platform error when an event cannot be made.
-  TWriteQueue();
-  ~TWriteQueue();
-  TWriteQueue(const TWriteQueue&) = delete;
-  TWriteQueue& operator=(const TWriteQueue&) = delete;
+  WriteQueue();
+  ~WriteQueue();
+  WriteQueue(const WriteQueue&) = delete;
+  WriteQueue& operator=(const WriteQueue&) = delete;
 
   // Takes the write; a null write is ignored.
-  void Enqueue(PPipeWrite pipeWrite);
+  void Enqueue(PipeWritePtr pipeWrite);
   void EnqueueStartPacket();
   void EnqueueEndPacket();
   // The oldest entry, or null when there is none.
-  PPipeWrite Dequeue();
+  PipeWritePtr Dequeue();
   void DiscardAll();
 
   // Signalled while at least one entry is queued.
@@ -65,10 +64,8 @@ class TWriteQueue {
   }
 
  private:
-  class Lock;
-
-  void Append(PPipeWrite pipeWrite);
-  void Split(PPipeWrite pipeWrite);
+  void Append(PipeWritePtr pipeWrite);
+  void Split(PipeWritePtr pipeWrite);
   void EnqueueControlPacket(std::uint32_t marker);
   void RefreshEvents();
 
@@ -81,8 +78,8 @@ class TWriteQueue {
   std::atomic<std::uint32_t> data_size_{0};
   std::atomic<std::uint64_t> queued_{0};
   std::atomic<std::uint64_t> written_{0};
-  std::unique_ptr<TWriteNode> head_;
-  TWriteNode* tail_ = nullptr;
+  std::unique_ptr<WriteNode> head_;
+  WriteNode* tail_ = nullptr;
   // The state the two events were last set to: true while data was queued.
   bool events_holding_ = false;
 };

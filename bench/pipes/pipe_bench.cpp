@@ -33,8 +33,8 @@
 namespace {
 
 using zyp::pipes::kMaxPipeWrite;
-using zyp::pipes::TPipeClient;
-using zyp::pipes::TStream;
+using zyp::pipes::PipeClient;
+using zyp::pipes::Stream;
 using zyp::win32::UniqueHandle;
 
 constexpr std::uint64_t kMiB = 1024 * 1024;
@@ -196,15 +196,15 @@ double SendThroughClient() {
     ::SetEvent(done.Get());
   });
   const std::vector<std::uint8_t> piece = Piece();
-  TPipeClient client;
+  PipeClient client;
   client.SetPipeName(zyp::win32::FromWide(name));
   std::uint64_t sent = 0;
-  client.OnPipeSent = [&](TPipeClient&, HANDLE, std::uint32_t size) { sent += size; };
-  if (!client.Connect(5000, true)) Fail("TPipeClient::Connect");
+  client.on_pipe_sent = [&](PipeClient&, HANDLE, std::uint32_t size) { sent += size; };
+  if (!client.Connect(5000, true)) Fail("PipeClient::Connect");
   const double start = NowMs();
   for (std::uint64_t left = kStreamBytes; left > 0;) {
     const auto count = static_cast<std::int32_t>(std::min<std::uint64_t>(left, piece.size()));
-    if (!client.Write(piece.data(), count)) Fail("TPipeClient::Write");
+    if (!client.Write(piece.data(), count)) Fail("PipeClient::Write");
     left -= static_cast<std::uint64_t>(count);
   }
   const bool arrived = PumpUntil([&] { return ::WaitForSingleObject(done.Get(), 0) == WAIT_OBJECT_0; }, done.Get());
@@ -256,15 +256,15 @@ double ReceiveThroughClient() {
   const UniqueHandle go(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
   constexpr std::uint64_t messages = kStreamBytes / kMessageBytes;
   ServerThread writer([&] { ServeMessages(server.Get(), go.Get(), messages, kMessageBytes); });
-  TPipeClient client;
+  PipeClient client;
   client.SetPipeName(zyp::win32::FromWide(name));
   std::uint64_t received = 0;
   std::uint64_t bytes = 0;
-  client.OnPipeMessage = [&](TPipeClient&, HANDLE, TStream& stream) {
+  client.on_pipe_message = [&](PipeClient&, HANDLE, Stream& stream) {
     ++received;
     bytes += stream.Size();
   };
-  if (!client.Connect(5000, true)) Fail("TPipeClient::Connect");
+  if (!client.Connect(5000, true)) Fail("PipeClient::Connect");
   const double start = NowMs();
   ::SetEvent(go.Get());
   const bool arrived = PumpUntil([&] { return received >= messages; });
@@ -356,11 +356,11 @@ std::string ReadMessage(HANDLE pipe) {
 // tells its peak, then waits for the parent's leave to go (so that the parent
 // can look at it from outside meanwhile).
 int MemoryChild(const wchar_t* pipeName) {
-  TPipeClient client;
+  PipeClient client;
   client.SetPipeName(zyp::win32::FromWide(pipeName));
   std::uint64_t messages = 0;
   std::uint64_t bigSize = 0;
-  client.OnPipeMessage = [&](TPipeClient&, HANDLE, TStream& stream) {
+  client.on_pipe_message = [&](PipeClient&, HANDLE, Stream& stream) {
     if (++messages == 1) bigSize = stream.Size();
   };
   if (!client.Connect(5000, true)) return 2;

@@ -28,7 +28,7 @@ class Scoped {
   bool Valid() const { return Traits::IsValid(value_); }
   explicit operator bool() const { return Valid(); }
 
-  Type Release() { return std::exchange(value_, Traits::Empty()); }
+  [[nodiscard]] Type Release() { return std::exchange(value_, Traits::Empty()); }
   void Reset(Type value = Traits::Empty()) {
     Type old = std::exchange(value_, value);
     if (Traits::IsValid(old)) {

@@ -21,11 +21,11 @@ TEST(FastMemStream, ReservedCapacityRule) {
   const Case cases[] = {{0, 0},         {1, 65536},       {65534, 131069},  {65535, 131070},
                         {65536, 81920}, {200000, 250000}, {200003, 250003}, {1000000, 1250000}};
   for (const Case& c : cases)
-    EXPECT_EQ(TFastMemStream::ReservedCapacity(c.requested), c.reserved) << "requested " << c.requested;
+    EXPECT_EQ(FastMemStream::ReservedCapacity(c.requested), c.reserved) << "requested " << c.requested;
 }
 
 TEST(FastMemStream, GrowsByTheRuleAndKeepsItsBytes) {
-  TFastMemStream stream;
+  FastMemStream stream;
   const auto first = Pattern(65534, 1);
   const auto second = Pattern(134466, 2);
   stream.Write(first.data(), first.size());
@@ -48,7 +48,7 @@ TEST(FastMemStream, GrowsByTheRuleAndKeepsItsBytes) {
 }
 
 TEST(FastMemStream, EmptyWriteChangesNothingAndClearReleases) {
-  TFastMemStream stream;
+  FastMemStream stream;
   stream.Write(nullptr, 0);
   EXPECT_EQ(stream.Capacity(), 0u);
   EXPECT_EQ(stream.Data(), nullptr);
@@ -64,7 +64,7 @@ TEST(FastMemStream, EmptyWriteChangesNothingAndClearReleases) {
 }
 
 TEST(FastMemStream, OverwritesInPlaceAndFillsAGapWithZeros) {
-  TFastMemStream stream;
+  FastMemStream stream;
   const std::uint8_t abc[] = {'a', 'b', 'c'};
   stream.Write(abc, 3);
   stream.SetPosition(1);

@@ -65,11 +65,11 @@ TEST_F(PipeClientTest, OnlyAServerOfOurUserInOurSessionGetsAnything) {
     SCOPED_TRACE(c.name);
     TestPipeServer server;
     ChangedServer identities(c.change);
-    TPipeClient client;
+    PipeClient client;
     client.SetPipeName(server.Name());
-    client.ServerCheck = [&](HANDLE pipe) { return win32::ServedBySameUserAndSession(pipe, identities); };
+    client.server_check = [&](HANDLE pipe) { return win32::ServedBySameUserAndSession(pipe, identities); };
     bool sent = false;
-    client.OnPipeSent = [&](TPipeClient&, HANDLE, std::uint32_t) { sent = true; };
+    client.on_pipe_sent = [&](PipeClient&, HANDLE, std::uint32_t) { sent = true; };
     EXPECT_EQ(client.Connect(3000, true), c.served);
     EXPECT_EQ(client.Connected(), c.served);
     EXPECT_EQ(client.Write(request.data(), 20), c.served);
@@ -87,7 +87,7 @@ TEST_F(PipeClientTest, OnlyAServerOfOurUserInOurSessionGetsAnything) {
 
 TEST_F(PipeClientTest, ThePipeIsNotInheritable) {
   TestPipeServer server;
-  TPipeClient client;
+  PipeClient client;
   client.SetPipeName(server.Name());
   ASSERT_TRUE(client.Connect(3000, false));
   DWORD flags = 0;
@@ -106,11 +106,11 @@ TEST_F(PipeClientTest, WhatNobodyListensForIsDroppedUnreadAndWhatIsTooLongIsDrop
   for (const bool listening : {false, true}) {
     SCOPED_TRACE(listening ? "listening" : "nobody listening");
     TestPipeServer server;
-    TPipeClient client;
+    PipeClient client;
     client.SetPipeName(server.Name());
     std::vector<Bytes> received;
     if (listening)
-      client.OnPipeMessage = [&](TPipeClient&, HANDLE, TStream& stream) { received.push_back(ReadAll(stream)); };
+      client.on_pipe_message = [&](PipeClient&, HANDLE, Stream& stream) { received.push_back(ReadAll(stream)); };
     ASSERT_TRUE(client.Connect(3000, true));
     ASSERT_TRUE(server.WaitForConnections(1, 5000));
     const std::size_t filesBefore = CountFiles(folder, L"PMM*.tmp");
@@ -147,13 +147,13 @@ TEST_F(PipeClientTest, WhatNobodyListensForIsDroppedUnreadAndWhatIsTooLongIsDrop
 // loudly).
 class ClientInStorage {
  public:
-  ClientInStorage() { client_ = new (storage_) TPipeClient(); }
+  ClientInStorage() { client_ = new (storage_) PipeClient(); }
   ~ClientInStorage() { Destroy(); }
-  TPipeClient& operator*() { return *client_; }
-  TPipeClient* operator->() { return client_; }
+  PipeClient& operator*() { return *client_; }
+  PipeClient* operator->() { return client_; }
   void Destroy() {
     if (client_ == nullptr) return;
-    std::exchange(client_, nullptr)->~TPipeClient();
+    std::exchange(client_, nullptr)->~PipeClient();
     std::memset(storage_, 0xCC, sizeof(storage_));
   }
   bool Untouched() const {
@@ -163,15 +163,15 @@ class ClientInStorage {
   }
 
  private:
-  alignas(TPipeClient) unsigned char storage_[sizeof(TPipeClient)];
-  TPipeClient* client_ = nullptr;
+  alignas(PipeClient) unsigned char storage_[sizeof(PipeClient)];
+  PipeClient* client_ = nullptr;
 };
 
 TEST_F(PipeClientTest, AClientDestroyedInsideItsWorkersNoticeLetsTheWorkerEndAlone) {
   TestPipeServer server;
   ClientInStorage client;
   client->SetPipeName(server.Name());
-  client->OnPipeMessage = [&](TPipeClient&, HANDLE, TStream&) { client.Destroy(); };
+  client->on_pipe_message = [&](PipeClient&, HANDLE, Stream&) { client.Destroy(); };
   ASSERT_TRUE(client->Connect(3000, true));
   ASSERT_TRUE(server.WaitForConnections(1, 5000));
   server.Send(0, Pattern(10, 1));
@@ -186,7 +186,7 @@ TEST_F(PipeClientTest, AClientWhoseStopWaitRaisesLetsTheWorkerEndAlone) {
   TestPipeServer server;
   ClientInStorage client;
   client->SetPipeName(server.Name());
-  client->OnPipeMessage = [](TPipeClient&, HANDLE, TStream&) { throw std::runtime_error("handler failed"); };
+  client->on_pipe_message = [](PipeClient&, HANDLE, Stream&) { throw std::runtime_error("handler failed"); };
   ASSERT_TRUE(client->Connect(3000, true));
   ASSERT_TRUE(server.WaitForConnections(1, 5000));
   server.Send(0, Pattern(10, 1));
@@ -201,12 +201,12 @@ TEST_F(PipeClientTest, AClientWhoseStopWaitRaisesLetsTheWorkerEndAlone) {
 
 TEST_F(PipeClientTest, AClientThatReconnectsInItsDisconnectHandlerGetsAFreshConnection) {
   TestPipeServer server;
-  TPipeClient client;
+  PipeClient client;
   client.SetPipeName(server.Name());
   int disconnects = 0;
   std::vector<std::int32_t> errors;
-  client.OnPipeError = [&](TPipeClient&, HANDLE, TPipeContext, std::int32_t code) { errors.push_back(code); };
-  client.OnPipeDisconnect = [&](TPipeClient& sender, HANDLE) {
+  client.on_pipe_error = [&](PipeClient&, HANDLE, std::int32_t code) { errors.push_back(code); };
+  client.on_pipe_disconnect = [&](PipeClient& sender, HANDLE) {
     if (++disconnects == 1) {
       EXPECT_TRUE(sender.Connect(3000, true)) << "error " << ::GetLastError();
     }

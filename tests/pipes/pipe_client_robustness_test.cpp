@@ -46,7 +46,7 @@ TEST_F(PipeClientTest, AServerThatStopsReadingCannotHoldTheClient) {
   DWORD baseHandles = 0;
   for (int round = 0; round < 4; ++round) {
     SCOPED_TRACE(round);
-    auto client = std::make_unique<TPipeClient>();
+    auto client = std::make_unique<PipeClient>();
     client->SetPipeName(server.Name());
     EventRecorder recorder;
     recorder.Attach(*client);
@@ -80,10 +80,10 @@ TEST_F(PipeClientTest, AServerThatStopsReadingCannotHoldTheClient) {
 
 TEST_F(PipeClientTest, EveryWriteIsReadByTheServerBeforeItIsReportedSent) {
   TestPipeServer server({.readDelayMs = 150});
-  TPipeClient client;
+  PipeClient client;
   client.SetPipeName(server.Name());
   std::vector<std::size_t> readWhenSent;
-  client.OnPipeSent = [&](TPipeClient&, HANDLE, std::uint32_t) {
+  client.on_pipe_sent = [&](PipeClient&, HANDLE, std::uint32_t) {
     // The server records a message right after its read completes.
     const DWORD start = ::GetTickCount();
     while (server.MessageCount() <= readWhenSent.size() && ::GetTickCount() - start < 50) ::Sleep(1);
@@ -106,10 +106,10 @@ TEST_F(PipeClientTest, ClientsArrivingTogetherAllGetThrough) {
   std::vector<std::thread> clients;
   for (int i = 0; i < kClients; ++i) {
     clients.emplace_back([&, i] {
-      TPipeClient client;
+      PipeClient client;
       client.SetPipeName(server.Name());
       bool sent = false;
-      client.OnPipeSent = [&](TPipeClient&, HANDLE, std::uint32_t) { sent = true; };
+      client.on_pipe_sent = [&](PipeClient&, HANDLE, std::uint32_t) { sent = true; };
       ++ready;
       while (ready.load() < kClients) ::Sleep(0);
       if (!client.Connect(20000, true)) return;
@@ -133,10 +133,10 @@ TEST_F(PipeClientTest, ClientsArrivingTogetherAllGetThrough) {
 
 TEST_F(PipeClientTest, ConnectingAThousandTimesLeaksNothing) {
   TestPipeServer server;
-  TPipeClient client;
+  PipeClient client;
   client.SetPipeName(server.Name());
   int sent = 0;
-  client.OnPipeSent = [&](TPipeClient&, HANDLE, std::uint32_t) { ++sent; };
+  client.on_pipe_sent = [&](PipeClient&, HANDLE, std::uint32_t) { ++sent; };
   const Bytes request = Pattern(64, 3);
   auto round = [&](int index) {
     ASSERT_TRUE(client.Connect(5000, true));

@@ -34,7 +34,7 @@ class ConnectedTest : public PipeClientTest {
   // recorder, and its last bytes the server.
   std::unique_ptr<TestPipeServer> server_;
   EventRecorder recorder_;
-  TPipeClient client_;
+  PipeClient client_;
 };
 
 TEST_F(ConnectedTest, WritesArriveFramedAsTheyWereQueued) {
@@ -78,7 +78,7 @@ TEST_F(ConnectedTest, PrefixedWritesAndStreamsArriveWhole) {
   joined.insert(joined.end(), address.begin(), address.end());
 
   const Bytes content = Pattern(200000, 5);
-  TFastMemStream stream;
+  FastMemStream stream;
   stream.Write(content.data(), content.size());
   ASSERT_TRUE(client_.SendStream(&stream));
   EXPECT_EQ(client_.QueuedSize(), 0u);  // it waits until the worker has taken everything
@@ -101,8 +101,8 @@ TEST_F(ConnectedTest, PrefixedWritesAndStreamsArriveWhole) {
 TEST_F(ConnectedTest, ServerMessagesArriveWholeWithTheReceiveBufferGrowingOnce) {
   Open();
   std::vector<std::size_t> capacities;
-  recorder_.onMessage = [&](TPipeClient&, TStream& stream) {
-    const auto* memory = dynamic_cast<TFastMemStream*>(&stream);
+  recorder_.onMessage = [&](PipeClient&, Stream& stream) {
+    const auto* memory = dynamic_cast<FastMemStream*>(&stream);
     capacities.push_back(memory != nullptr ? memory->Capacity() : 0);
   };
   const std::vector<Bytes> sent{Pattern(65534, 1), Pattern(65535, 2), Pattern(200000, 3), Pattern(10, 4)};
@@ -160,7 +160,7 @@ class TemporaryFolderTest : public ConnectedTest {
 TEST_F(TemporaryFolderTest, AMultiPacketMessageLivesInATemporaryFileWhileOpen) {
   Open();
   std::size_t filesDuringDelivery = 0;
-  recorder_.onMessage = [&](TPipeClient&, TStream&) { filesDuringDelivery = TemporaryFiles(); };
+  recorder_.onMessage = [&](PipeClient&, Stream&) { filesDuringDelivery = TemporaryFiles(); };
   server_->Send(0, ControlBytes(kStartMarker));
   server_->Send(0, Pattern(1000, 1));
   ASSERT_TRUE(PumpUntil([&] { return TemporaryFiles() == 1; }));
@@ -185,8 +185,8 @@ TEST_F(TemporaryFolderTest, WithoutATemporaryFileTheMessageIsCollectedInMemory) 
   ::SetEnvironmentVariableW(L"TEMP", missing.c_str());
   Open();
   bool inMemory = false;
-  recorder_.onMessage = [&](TPipeClient&, TStream& stream) {
-    inMemory = dynamic_cast<TFastMemStream*>(&stream) != nullptr;
+  recorder_.onMessage = [&](PipeClient&, Stream& stream) {
+    inMemory = dynamic_cast<FastMemStream*>(&stream) != nullptr;
   };
   const Bytes content = Pattern(150000, 6);
   server_->Send(0, ControlBytes(kStartMarker));
@@ -199,7 +199,7 @@ TEST_F(TemporaryFolderTest, WithoutATemporaryFileTheMessageIsCollectedInMemory) 
 }
 
 TEST_F(PipeClientTest, ConnectToAMissingPipeFailsAtOnce) {
-  TPipeClient client;
+  PipeClient client;
   client.SetPipeName(u"zyp_test_no_such_pipe_" + std::u16string(1, char16_t(u'a' + ::GetCurrentProcessId() % 26)));
   const DWORD start = ::GetTickCount();
   EXPECT_FALSE(client.Connect(3000, true));
@@ -220,7 +220,7 @@ TEST_F(PipeClientTest, ConnectToABusyPipeFailsAfterTheWaitTime) {
   accept.join();
   ASSERT_TRUE(first);
 
-  TPipeClient client;
+  PipeClient client;
   client.SetPipeName(std::u16string(name.begin(), name.end()));
   const DWORD start = ::GetTickCount();
   EXPECT_FALSE(client.Connect(600, true));
@@ -241,7 +241,7 @@ TEST_F(ConnectedTest, OpenWithoutWorkerThenStartOnTheSameHandle) {
   EXPECT_FALSE(client_.Write(early.data(), 1));
   EXPECT_EQ(client_.QueuedSize(), 0u);
   // Open counts as connected for the properties.
-  EXPECT_THROW(client_.SetServerName(u"elsewhere"), EPipeException);
+  EXPECT_THROW(client_.SetServerName(u"elsewhere"), PipeException);
 
   ASSERT_TRUE(client_.Connect(0, true));
   EXPECT_TRUE(client_.Connected());
@@ -252,7 +252,7 @@ TEST_F(ConnectedTest, OpenWithoutWorkerThenStartOnTheSameHandle) {
   EXPECT_EQ(server_->Connections(), 1u);
 
   // Closing an open pipe that has no worker.
-  TPipeClient second;
+  PipeClient second;
   second.SetPipeName(server_->Name());
   ASSERT_TRUE(second.Connect(3000, false));
   ASSERT_TRUE(server_->WaitForConnections(2, 5000));
@@ -296,13 +296,39 @@ TEST_F(ConnectedTest, AnErrorOnThePipeIsReportedOnceThenTheConnectionEnds) {
   EXPECT_FALSE(client_.Connected());
 }
 
+TEST_F(ConnectedTest, AFlushEndsWhenTheWorkerEndsWithWritesStillQueued) {
+  Open();
+  // The worker takes the next write only once this notice is handled: the
+  // server is gone by then, and the last write stays queued.
+  client_.on_pipe_sent = [&](PipeClient&, HANDLE, std::uint32_t) { server_->Close(0); };
+  const Bytes payload = Pattern(10, 1);
+  for (int i = 0; i < 3; ++i) Write(payload);
+  // Wakes a flush that missed the worker's end, so that the fault shows as
+  // time spent, not as a hang.
+  win32::UniqueHandle done(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  const HWND window = client_.WindowHandle();
+  std::thread watchdog([&] {
+    if (::WaitForSingleObject(done.Get(), 10000) == WAIT_TIMEOUT)
+      ::SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_BLOCK, 5000, nullptr);
+  });
+  const DWORD start = ::GetTickCount();
+  client_.FlushPipeBuffers();
+  const DWORD elapsed = ::GetTickCount() - start;
+  ::SetEvent(done.Get());
+  watchdog.join();
+  EXPECT_LT(elapsed, 5000u) << "the flush missed the worker's end";
+  EXPECT_FALSE(client_.Connected());
+  EXPECT_EQ(recorder_.disconnects, 1);
+  EXPECT_EQ(client_.QueuedSize(), 0u);
+}
+
 TEST_F(ConnectedTest, DestroyingAConnectedClientCallsNoEvent) {
   Open();
-  auto client = std::make_unique<TPipeClient>();
+  auto client = std::make_unique<PipeClient>();
   client->SetPipeName(server_->Name());
   int events = 0;
-  client->OnPipeDisconnect = [&](TPipeClient&, HANDLE) { ++events; };
-  client->OnPipeError = [&](TPipeClient&, HANDLE, TPipeContext, std::int32_t) { ++events; };
+  client->on_pipe_disconnect = [&](PipeClient&, HANDLE) { ++events; };
+  client->on_pipe_error = [&](PipeClient&, HANDLE, std::int32_t) { ++events; };
   ASSERT_TRUE(client->Connect(3000, true));
   ASSERT_TRUE(server_->WaitForConnections(2, 5000));
   const HWND notify = client->WindowHandle();
@@ -316,7 +342,7 @@ TEST_F(ConnectedTest, DisconnectInsideAMessageHandlerWaitsUntilItReturns) {
   Open();
   bool connectedAfterCall = false;
   bool handlerDone = false;
-  recorder_.onMessage = [&](TPipeClient& sender, TStream&) {
+  recorder_.onMessage = [&](PipeClient& sender, Stream&) {
     sender.Disconnect();
     connectedAfterCall = sender.Connected();
     handlerDone = true;
@@ -387,7 +413,7 @@ TEST_F(ConnectedTest, WithoutAThrottleWritesNeverWait) {
 }
 
 TEST_F(PipeClientTest, PipeAndServerNamesAreChecked) {
-  TPipeClient client;
+  PipeClient client;
   EXPECT_EQ(client.PipeName(), u"PipeServer");
   EXPECT_EQ(client.MemoryThrottle(), 10240000u);
   const std::u16string longest(256, u'n');
@@ -397,7 +423,7 @@ TEST_F(PipeClientTest, PipeAndServerNamesAreChecked) {
     try {
       client.SetPipeName(invalid);
       ADD_FAILURE() << "accepted an invalid name";
-    } catch (const EPipeException& error) {
+    } catch (const PipeException& error) {
       EXPECT_EQ(error.Message(), u"Invalid pipe name specified!");
     }
   }
@@ -418,7 +444,7 @@ TEST_F(ConnectedTest, ThisMachinesNameInAnyCaseMeansTheLocalPipe) {
   try {
     client_.SetPipeName(u"other");
     ADD_FAILURE() << "renamed while connected";
-  } catch (const EPipeException& error) {
+  } catch (const PipeException& error) {
     EXPECT_EQ(error.Message(), u"Cannot change property when client is connected!");
   }
   EXPECT_EQ(client_.PipeName(), server_->Name());
@@ -436,7 +462,7 @@ TEST_F(ConnectedTest, AWorkerStartedFromAnotherThreadIsRefused) {
   try {
     PumpUntil([] { return false; }, 500);
     ADD_FAILURE() << "no error reached this thread's dispatch";
-  } catch (const EPipeException& error) {
+  } catch (const PipeException& error) {
     EXPECT_EQ(error.Message(), u"The notify window and the component window do not exist in the same thread!");
   }
   EXPECT_TRUE(server_->WaitForClientsGone(1, 5000));
@@ -445,7 +471,7 @@ TEST_F(ConnectedTest, AWorkerStartedFromAnotherThreadIsRefused) {
 
 TEST_F(ConnectedTest, EventHandlerErrorsLeaveThroughTheOwningThreadsDispatch) {
   Open();
-  client_.OnPipeSent = [](TPipeClient&, HANDLE, std::uint32_t) { throw std::runtime_error("handler failed"); };
+  client_.on_pipe_sent = [](PipeClient&, HANDLE, std::uint32_t) { throw std::runtime_error("handler failed"); };
   Write({'z'});
   EXPECT_THROW(PumpUntil([] { return false; }, 3000), std::runtime_error);
   EXPECT_TRUE(client_.Connected());

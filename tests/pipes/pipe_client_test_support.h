@@ -25,7 +25,7 @@ using zyp::testing::Pattern;
 using zyp::testing::ServerOptions;
 using zyp::testing::TestPipeServer;
 
-inline Bytes ReadAll(TStream& stream) {
+inline Bytes ReadAll(Stream& stream) {
   Bytes bytes(static_cast<std::size_t>(stream.Size() - stream.Position()));
   if (!bytes.empty()) bytes.resize(stream.Read(bytes.data(), bytes.size()));
   return bytes;
@@ -42,19 +42,16 @@ struct EventRecorder {
   std::vector<std::uint32_t> sent;
   std::vector<std::int32_t> errors;
   int disconnects = 0;
-  std::function<void(TPipeClient&, TStream&)> onMessage;
+  std::function<void(PipeClient&, Stream&)> onMessage;
 
-  void Attach(TPipeClient& client) {
-    client.OnPipeMessage = [this](TPipeClient& sender, HANDLE, TStream& stream) {
+  void Attach(PipeClient& client) {
+    client.on_pipe_message = [this](PipeClient& sender, HANDLE, Stream& stream) {
       messages.push_back(ReadAll(stream));
       if (onMessage) onMessage(sender, stream);
     };
-    client.OnPipeSent = [this](TPipeClient&, HANDLE, std::uint32_t size) { sent.push_back(size); };
-    client.OnPipeError = [this](TPipeClient&, HANDLE, TPipeContext context, std::int32_t code) {
-      EXPECT_EQ(context, TPipeContext::pcWorker);
-      errors.push_back(code);
-    };
-    client.OnPipeDisconnect = [this](TPipeClient&, HANDLE) { ++disconnects; };
+    client.on_pipe_sent = [this](PipeClient&, HANDLE, std::uint32_t size) { sent.push_back(size); };
+    client.on_pipe_error = [this](PipeClient&, HANDLE, std::int32_t code) { errors.push_back(code); };
+    client.on_pipe_disconnect = [this](PipeClient&, HANDLE) { ++disconnects; };
   }
 };
 

@@ -1,157 +1,104 @@
-// Calls carried to a creating thread, waiting for a thread while handling
-// messages, the message pump and notify windows, against the real system.
+// Threads shared between an owner and themselves, hearing of their end on
+// the owner's thread, waiting for them while handling messages, the message
+// pump and notify windows, against the real system.
 #include "pipes/thread_sync.h"
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <functional>
 #include <memory>
-#include <optional>
 #include <stdexcept>
-#include <thread>
+#include <vector>
 
 #include "pipes/notify_window.h"
 #include "pipes/pipe_module.h"
-#include "tests/support/wait.h"
+#include "pipes/thread_ex.h"
 
 namespace zyp::pipes {
 namespace {
 
-class TestThread : public TThreadEx {
+class TestThread final : public ThreadEx {
  public:
-  std::function<void()> body;
+  explicit TestThread(std::function<void()> body = nullptr) : body_(std::move(body)) {}
+  ~TestThread() override { destroyed_on = ::GetCurrentThreadId(); }
+
+  static inline std::atomic<DWORD> destroyed_on{0};
 
  protected:
   void Execute() override {
-    if (body) body();
+    if (body_) body_();
   }
+
+ private:
+  std::function<void()> body_;
 };
 
 class ThreadSyncTest : public ::testing::Test {
  protected:
-  std::optional<PipeModule> module_{std::in_place};
+  PipeModule module_;
   const DWORD self_ = ::GetCurrentThreadId();
 };
 
-TEST_F(ThreadSyncTest, WorkersOfOneThreadShareOneSyncWindow) {
-  auto first = std::make_unique<TestThread>();
-  auto second = std::make_unique<TestThread>();
-  const TSyncInfo shared = TSyncManager::Instance().Lookup(self_);
-  EXPECT_EQ(shared.FThreadCount, 2);
-  ASSERT_TRUE(::IsWindow(shared.FThreadWindow));
-  wchar_t className[64] = {};
-  ::GetClassNameW(shared.FThreadWindow, className, 64);
-  EXPECT_STREQ(className, L"ThreadSyncWindow");
+constexpr UINT kEnded = WM_APP + 7;
 
-  first->Run();
-  first->Wait();
-  first.reset();
-  PumpMessages();
-  EXPECT_EQ(TSyncManager::Instance().Lookup(self_).FThreadCount, 1);
-  EXPECT_TRUE(::IsWindow(shared.FThreadWindow));
-
-  // Destroyed without ever running: the release still comes.
-  second.reset();
-  PumpMessages();
-  const TSyncInfo gone = TSyncManager::Instance().Lookup(self_);
-  EXPECT_EQ(gone.FThreadCount, 0);
-  EXPECT_EQ(gone.FThreadWindow, nullptr);
-  EXPECT_FALSE(::IsWindow(shared.FThreadWindow));
-
-  // A later object of the same thread makes a new window.
-  TestThread third;
-  EXPECT_TRUE(::IsWindow(TSyncManager::Instance().Lookup(self_).FThreadWindow));
-}
-
-TEST_F(ThreadSyncTest, OnTerminateRunsInsideWaitOnTheCreatingThread) {
-  // The thread frees itself; Wait must not touch it afterwards.
-  auto* thread = new TestThread();
-  thread->SetFreeOnTerminate(true);
-  thread->body = [] { ::Sleep(100); };
-  DWORD handlerThread = 0;
-  bool handled = false;
-  thread->OnTerminate = [&](TThreadEx&) {
-    handlerThread = ::GetCurrentThreadId();
-    handled = true;
-  };
-  thread->Run();
-  EXPECT_FALSE(handled);
-  thread->Wait();
-  EXPECT_TRUE(handled);
-  EXPECT_EQ(handlerThread, self_);
-}
-
-TEST_F(ThreadSyncTest, WaitOnAnEndedThreadReturnsAtOnce) {
-  TestThread thread;
-  thread.Run();
-  ASSERT_EQ(::WaitForSingleObject(thread.Handle(), 5000), WAIT_OBJECT_0);
-  const DWORD start = ::GetTickCount();
-  thread.Wait();
-  EXPECT_LT(::GetTickCount() - start, 50u);
-}
-
-TEST_F(ThreadSyncTest, WaitOnAnotherThreadHandlesNoMessages) {
-  TestThread thread;
-  bool handled = false;
-  thread.OnTerminate = [&](TThreadEx&) { handled = true; };
-  thread.Run();
-  std::atomic<bool> waited{false};
-  std::thread other([&] {
-    thread.Wait();
-    waited = true;
+TEST_F(ThreadSyncTest, AThreadsEndAndItsErrorReachTheOwnerOnTheOwnersThread) {
+  std::shared_ptr<TestThread> thread;
+  std::vector<DWORD> heardOn;
+  bool endedWhenHeard = false;
+  NotifyWindow owner([&](MessageRecord& message) {
+    if (message.message != kEnded) return;
+    heardOn.push_back(::GetCurrentThreadId());
+    endedWhenHeard = thread->Ended();
   });
-  // The ending thread waits for this thread to run its handler.
-  ASSERT_TRUE(zyp::testing::WaitUntil(zyp::testing::SentMessageWaiting, std::chrono::seconds(10)));
-  EXPECT_FALSE(waited.load());
-  EXPECT_FALSE(handled);
-  EXPECT_TRUE(zyp::testing::PumpUntil([&] { return waited.load(); }, std::chrono::seconds(10), PumpMessages));
-  other.join();
-  EXPECT_TRUE(handled);
+  thread = std::make_shared<TestThread>([] { throw std::runtime_error("from the worker"); });
+  thread->Run(THREAD_PRIORITY_NORMAL, {owner.Handle(), kEnded});
+  ASSERT_TRUE(WaitForThread(thread->Handle(), 5000));
+  // The post was the thread's last act: it is in the queue now.
+  PumpMessages();
+  EXPECT_EQ(heardOn, std::vector<DWORD>{self_});
+  EXPECT_TRUE(endedWhenHeard);
+  const std::exception_ptr error = thread->TakeFatalException();
+  ASSERT_TRUE(error != nullptr) << "the worker's exception was lost";
+  EXPECT_THROW(std::rethrow_exception(error), std::runtime_error);
+  EXPECT_TRUE(thread->TakeFatalException() == nullptr) << "taken twice";
 }
 
-struct Marked : std::runtime_error {
-  using std::runtime_error::runtime_error;
-};
-
-TEST_F(ThreadSyncTest, ACarriedCallRunsOnTheCreatingThreadAndRaisesAtTheCaller) {
-  TThreadSync sync;
-  DWORD ranOn = 0;
-  const void* raised = nullptr;
-  const void* caught = nullptr;
-  std::atomic<bool> done{false};
-  std::thread caller([&] {
-    sync.Synchronize([&] { ranOn = ::GetCurrentThreadId(); });
-    try {
-      sync.Synchronize([&] {
-        try {
-          throw Marked("carried");
-        } catch (const Marked& error) {
-          raised = &error;
-          throw;
-        }
-      });
-    } catch (const Marked& error) {
-      caught = &error;
-    }
-    done = true;
-  });
-  // The error stays with the caller: nothing reaches this pump.
-  EXPECT_TRUE(zyp::testing::PumpUntil([&] { return done.load(); }, std::chrono::seconds(10), PumpMessages));
-  caller.join();
-  EXPECT_EQ(ranOn, self_);
-  ASSERT_NE(caught, nullptr);
-  EXPECT_EQ(caught, raised);
-}
-
-TEST_F(ThreadSyncTest, ModuleShutDownDisposesOfWindowsStillThere) {
-  HWND window = nullptr;
+TEST_F(ThreadSyncTest, AThreadLetGoByItsOwnerEndsOnLiveMemory) {
+  HANDLE release = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  HANDLE ended = nullptr;
+  TestThread::destroyed_on.store(0);
   {
-    TThreadSync sync;
-    window = TSyncManager::Instance().Lookup(self_).FThreadWindow;
+    auto thread = std::make_shared<TestThread>([release] { ::WaitForSingleObject(release, INFINITE); });
+    thread->Run();
+    ASSERT_TRUE(::DuplicateHandle(::GetCurrentProcess(), thread->Handle(), ::GetCurrentProcess(), &ended, 0, FALSE,
+                                  DUPLICATE_SAME_ACCESS));
   }
-  // The release was posted but never handled.
-  EXPECT_TRUE(::IsWindow(window));
-  module_.reset();
-  EXPECT_FALSE(::IsWindow(window));
+  // The owner has let go; the thread holds the object until it ends.
+  EXPECT_EQ(TestThread::destroyed_on.load(), 0u);
+  ::SetEvent(release);
+  ASSERT_EQ(::WaitForSingleObject(ended, 5000), WAIT_OBJECT_0);
+  EXPECT_NE(TestThread::destroyed_on.load(), 0u);
+  EXPECT_NE(TestThread::destroyed_on.load(), self_);
+  ::CloseHandle(ended);
+  ::CloseHandle(release);
+}
+
+TEST_F(ThreadSyncTest, WaitingForAThreadHandlesTheOwnersMessagesAndReturnsAtOnceWhenItHasEnded) {
+  // The thread can end only once this thread has handled its sent message.
+  bool handled = false;
+  NotifyWindow owner([&](MessageRecord& message) {
+    if (message.message == WM_APP) handled = true;
+  });
+  const HWND window = owner.Handle();
+  auto thread = std::make_shared<TestThread>([window] { ::SendMessageW(window, WM_APP, 0, 0); });
+  thread->Run();
+  EXPECT_TRUE(WaitForThread(thread->Handle(), 5000));
+  EXPECT_TRUE(handled);
+
+  const DWORD start = ::GetTickCount();
+  EXPECT_TRUE(WaitForThread(thread->Handle()));
+  EXPECT_LT(::GetTickCount() - start, 50u);
 }
 
 TEST_F(ThreadSyncTest, PumpDispatchesRaisesKeptErrorsAndLeavesQuitForTheLoop) {
@@ -160,11 +107,11 @@ TEST_F(ThreadSyncTest, PumpDispatchesRaisesKeptErrorsAndLeavesQuitForTheLoop) {
   EXPECT_LT(::GetTickCount() - start, 20u);
 
   int seen = 0;
-  UniqueNotifyWindow window(CreateNotifyWindow([&](MessageRecord& message) {
-    if (message.Msg == WM_APP) ++seen;
-    if (message.Msg == WM_APP + 1) throw std::runtime_error("from the handler");
-  }));
-  ::PostMessageW(window.Get(), WM_APP, 0, 0);
+  NotifyWindow window([&](MessageRecord& message) {
+    if (message.message == WM_APP) ++seen;
+    if (message.message == WM_APP + 1) throw std::runtime_error("from the handler");
+  });
+  ::PostMessageW(window.Handle(), WM_APP, 0, 0);
   ::PostQuitMessage(7);
   PumpMessages();
   EXPECT_EQ(seen, 1);
@@ -173,38 +120,37 @@ TEST_F(ThreadSyncTest, PumpDispatchesRaisesKeptErrorsAndLeavesQuitForTheLoop) {
   EXPECT_EQ(msg.message, static_cast<UINT>(WM_QUIT));
   EXPECT_EQ(msg.wParam, 7u);
 
-  ::PostMessageW(window.Get(), WM_APP + 1, 0, 0);
+  ::PostMessageW(window.Handle(), WM_APP + 1, 0, 0);
   EXPECT_THROW(PumpMessages(), std::runtime_error);
 }
 
 TEST_F(ThreadSyncTest, NotifyWindowsRouteEachToItsOwnMethod) {
-  auto owner = std::make_shared<int>(0);
   std::vector<UINT> firstSaw;
-  HWND first = CreateNotifyWindow([&, owner](MessageRecord& message) {
-    if (message.Msg >= WM_APP) {
-      firstSaw.push_back(message.Msg);
-      message.Result = 41 + static_cast<LRESULT>(message.LParam);
+  auto first = std::make_unique<NotifyWindow>([&](MessageRecord& message) {
+    if (message.message >= WM_APP) {
+      firstSaw.push_back(message.message);
+      message.result = 41 + static_cast<LRESULT>(message.l_param);
     }
   });
-  UniqueNotifyWindow second(CreateNotifyWindow([](MessageRecord& message) {
-    if (message.Msg >= WM_APP) message.Result = 99;
-  }));
-  UniqueNotifyWindow plain(CreateNotifyWindow());
-  ASSERT_NE(first, nullptr);
+  NotifyWindow second([](MessageRecord& message) {
+    if (message.message >= WM_APP) message.result = 99;
+  });
+  NotifyWindow plain;
+  const HWND firstWindow = first->Handle();
+  ASSERT_NE(firstWindow, nullptr);
   wchar_t className[64] = {};
-  ::GetClassNameW(first, className, 64);
+  ::GetClassNameW(firstWindow, className, 64);
   EXPECT_STREQ(className, L"ObjWndWindow");
-  EXPECT_FALSE(::IsWindowVisible(first));
+  EXPECT_FALSE(::IsWindowVisible(firstWindow));
 
-  EXPECT_EQ(::SendMessageW(first, WM_APP, 0, 1), 42);
-  EXPECT_EQ(::SendMessageW(second.Get(), WM_APP, 0, 1), 99);
-  EXPECT_EQ(::SendMessageW(plain.Get(), WM_APP, 0, 1), 0);
+  EXPECT_EQ(::SendMessageW(firstWindow, WM_APP, 0, 1), 42);
+  EXPECT_EQ(::SendMessageW(second.Handle(), WM_APP, 0, 1), 99);
+  EXPECT_EQ(::SendMessageW(plain.Handle(), WM_APP, 0, 1), 0);
   EXPECT_EQ(firstSaw, std::vector<UINT>{WM_APP});
 
-  EXPECT_EQ(owner.use_count(), 2);
-  DestroyNotifyWindow(first);
-  EXPECT_FALSE(::IsWindow(first));
-  EXPECT_EQ(owner.use_count(), 1);
+  first.reset();
+  EXPECT_FALSE(::IsWindow(firstWindow));
+  EXPECT_EQ(firstSaw, std::vector<UINT>{WM_APP}) << "a message of the window's destruction reached its owner";
 }
 
 }  // namespace

@@ -20,18 +20,18 @@ using zyp::testing::Pattern;
 
 bool Signalled(HANDLE event) { return ::WaitForSingleObject(event, 0) == WAIT_OBJECT_0; }
 
-void ExpectEventsMatch(const TWriteQueue& queue) {
+void ExpectEventsMatch(const WriteQueue& queue) {
   EXPECT_EQ(Signalled(queue.DataEvent()), !queue.Empty());
   EXPECT_EQ(Signalled(queue.EmptyEvent()), queue.Empty());
 }
 
-Bytes Contents(const TPipeWrite& write) {
-  return write.Count == 0 ? Bytes{} : Bytes(write.Buffer.get(), write.Buffer.get() + write.Count);
+Bytes Contents(const PipeWrite& write) {
+  return write.count == 0 ? Bytes{} : Bytes(write.buffer.get(), write.buffer.get() + write.count);
 }
 
-std::vector<Bytes> DequeueAll(TWriteQueue& queue) {
+std::vector<Bytes> DequeueAll(WriteQueue& queue) {
   std::vector<Bytes> entries;
-  while (PPipeWrite write = queue.Dequeue()) {
+  while (PipeWritePtr write = queue.Dequeue()) {
     entries.push_back(Contents(*write));
     ExpectEventsMatch(queue);
   }
@@ -48,7 +48,7 @@ TEST(WriteQueue, EachWriteBecomesItsEntries) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.size);
-    TWriteQueue queue;
+    WriteQueue queue;
     // A 16-byte write shaped like a control packet is still queued as data.
     const Bytes payload = c.size == 16 ? ControlBytes(kStartMarker) : Pattern(c.size, 5);
     queue.Enqueue(NewPipeWrite(payload.data(), static_cast<std::int32_t>(payload.size())));
@@ -75,7 +75,7 @@ TEST(WriteQueue, EachWriteBecomesItsEntries) {
 }
 
 TEST(WriteQueue, AccountsEveryEntryAndKeepsTheEventsInStep) {
-  TWriteQueue queue;
+  WriteQueue queue;
   ExpectEventsMatch(queue);
   const Bytes payload = Pattern(100000, 9);
   queue.Enqueue(NewPipeWrite(payload.data(), 100000));
@@ -93,7 +93,7 @@ TEST(WriteQueue, AccountsEveryEntryAndKeepsTheEventsInStep) {
 }
 
 TEST(WriteQueue, NullEnqueueChangesNothing) {
-  TWriteQueue queue;
+  WriteQueue queue;
   queue.Enqueue(nullptr);
   EXPECT_TRUE(queue.Empty());
   EXPECT_EQ(queue.DataSize(), 0u);
@@ -108,7 +108,7 @@ TEST(WriteQueue, NullEnqueueChangesNothing) {
 }
 
 TEST(WriteQueue, DiscardAllEmptiesEverything) {
-  TWriteQueue queue;
+  WriteQueue queue;
   queue.DiscardAll();
   EXPECT_EQ(queue.DataSize(), 0u);
   ExpectEventsMatch(queue);
@@ -132,10 +132,8 @@ TEST(WriteQueue, PrefixedWriteJoinsItsParts) {
   const Bytes rest = Pattern(70000, 4);
   Bytes joined = prefix;
   joined.insert(joined.end(), rest.begin(), rest.end());
-  PPipeWrite write = NewPrefixedPipeWrite(prefix.data(), 3, rest.data(), 70000);
+  PipeWritePtr write = NewPrefixedPipeWrite(prefix.data(), 3, rest.data(), 70000);
   EXPECT_EQ(Contents(*write), joined);
-  FreePipeWrite(write);
-  EXPECT_EQ(write, nullptr);
   EXPECT_EQ(Contents(*NewPrefixedPipeWrite(nullptr, 0, nullptr, 0)), Bytes{});
   EXPECT_THROW(NewPipeWrite(nullptr, -1), std::length_error);
 }
@@ -144,7 +142,7 @@ TEST(WriteQueue, PrefixedWriteJoinsItsParts) {
 // queued behind it: the writer holds the lock from the start packet to the
 // end packet.
 TEST(WriteQueue, RacingDequeueNeverSeesAPieceBeforeItsStartPacket) {
-  TWriteQueue queue;
+  WriteQueue queue;
   constexpr int kWrites = 40;
   constexpr std::int32_t kSize = 400000;  // start, 7 pieces, end
   constexpr std::uint32_t kRestAccounted = kSize + 7 * 28 + 44;
@@ -158,7 +156,7 @@ TEST(WriteQueue, RacingDequeueNeverSeesAPieceBeforeItsStartPacket) {
         if (done.load()) return;
         continue;
       }
-      PPipeWrite write = queue.Dequeue();
+      PipeWritePtr write = queue.Dequeue();
       if (!write) continue;
       seen.push_back(Contents(*write));
       if (seen.back() == ControlBytes(kStartMarker)) queuedBehindStart.push_back(queue.DataSize());
