@@ -65,7 +65,7 @@ LRESULT Application::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
 
 void Application::Run() {
   MSG msg{};
-  for (;;) {
+  while (!terminated_) {
     const bool taken = ::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE) != FALSE;
     // Messages that other threads send, such as the pipe worker's notices,
     // are handled inside PeekMessageW: an error one of them raised is
@@ -74,7 +74,7 @@ void Application::Run() {
     if (auto error = win32::TakeDispatchError()) ReportError(error);
     if (!taken) {
       // Fails only for a thread without a message queue, and this one has.
-      ::WaitMessage();
+      if (!terminated_) ::WaitMessage();
       continue;
     }
     if (msg.message == WM_QUIT) return;

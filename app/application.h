@@ -21,9 +21,15 @@ class Application final : public win32::MessageWindow, public TrayApplication {
 
   const std::u16string& Title() const { return title_; }
 
-  // Takes and dispatches messages until WM_QUIT. An error that escapes the
-  // handling of a message is reported and the loop goes on.
+  // Takes and dispatches messages until it is told to end or takes WM_QUIT.
+  // An error that escapes the handling of a message is reported and the loop
+  // goes on.
   void Run();
+  // Ends the loop once the message being handled is done. Not a quit
+  // message: that comes only when no posted message waits, so another
+  // program posting without pause could keep the run alive, and one left
+  // behind would close the next error box at once.
+  void Terminate() { terminated_ = true; }
 
   // Shows an error in a message box with the application's title, owned by
   // the process's active window or else the application window. The abort
@@ -46,6 +52,7 @@ class Application final : public win32::MessageWindow, public TrayApplication {
   HICON icon_;  // shared with the module: never destroyed
   std::u16string title_;
   ApplicationMessageWatcher* watcher_ = nullptr;
+  bool terminated_ = false;
 };
 
 }  // namespace zyp::app

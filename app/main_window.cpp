@@ -46,7 +46,7 @@ MainWindow::MainWindow(Application& application, platform::NotificationArea& not
     if (error.Code() != ERROR_SUCCESS) message += u": " + error.Message();
     error_reported_ = true;
     application_.ReportError(std::make_exception_ptr(Error(message)));
-    ::PostQuitMessage(0);
+    application_.Terminate();
     return;
   }
   try {
@@ -168,7 +168,7 @@ int MainWindow::ExitCode() const {
 LRESULT MainWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
   if (message == WM_CLOSE) {
     // The main window's close ends the application.
-    ::PostQuitMessage(0);
+    application_.Terminate();
     return 0;
   }
   return MessageWindow::HandleMessage(message, wParam, lParam);
