@@ -27,8 +27,8 @@
 #include "pipes/pipe_client.h"
 #include "pipes/pipe_module.h"
 #include "pipes/thread_sync.h"
+#include "platform/win32/check.h"
 #include "platform/win32/scoped_handle.h"
-#include "platform/win32/wide_text.h"
 
 namespace {
 
@@ -66,9 +66,9 @@ double Median(std::vector<double> values) {
 }
 
 [[noreturn]] void Fail(const char* what) {
-  const zyp::PlatformError error = zyp::win32::LastPlatformError();
-  std::fprintf(stderr, "%s failed: %lu\n", what, static_cast<unsigned long>(error.Code()));
-  throw error;
+  const DWORD code = ::GetLastError();
+  std::fprintf(stderr, "%s failed: %lu\n", what, static_cast<unsigned long>(code));
+  zyp::win32::ThrowLastError(what, code);
 }
 
 // Each measurement gets a pipe of its own, so that a straggler of the last

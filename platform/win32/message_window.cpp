@@ -30,6 +30,11 @@ void RethrowDispatchError() {
   if (auto error = TakeDispatchError()) std::rethrow_exception(error);
 }
 
+namespace {
+
+// Makes sure the class is registered for this module with the given
+// procedure; a class of that name registered with another procedure is
+// replaced. False when registration failed.
 bool EnsureWindowClass(const wchar_t* className, WNDPROC procedure, HICON icon) {
   const HINSTANCE module = ::GetModuleHandleW(nullptr);
   WNDCLASSW existing{};
@@ -45,6 +50,8 @@ bool EnsureWindowClass(const wchar_t* className, WNDPROC procedure, HICON icon) 
   wc.lpszClassName = className;
   return ::RegisterClassW(&wc) != 0;
 }
+
+}  // namespace
 
 MessageWindow::~MessageWindow() { Destroy(); }
 

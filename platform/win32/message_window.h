@@ -17,11 +17,6 @@ std::exception_ptr TakeDispatchError() noexcept;
 // Raises a kept error, if any.
 void RethrowDispatchError();
 
-// Makes sure the class is registered for this module with the given
-// procedure; a class of that name registered with another procedure is
-// replaced. Returns false when registration failed.
-bool EnsureWindowClass(const wchar_t* className, WNDPROC procedure, HICON icon = nullptr);
-
 class MessageWindow {
  public:
   MessageWindow() = default;

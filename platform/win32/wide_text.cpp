@@ -18,6 +18,4 @@ std::u16string SystemMessage(DWORD code) {
   return message;
 }
 
-PlatformError LastPlatformError(DWORD code) { return PlatformError(code, SystemMessage(code)); }
-
 }  // namespace zyp::win32

@@ -25,7 +25,4 @@ inline std::u16string FromWide(const wchar_t* text, std::size_t length) {
 // The system's text for an error code, without the trailing line break.
 std::u16string SystemMessage(DWORD code);
 
-// A PlatformError for the given code (default: the calling thread's last error).
-PlatformError LastPlatformError(DWORD code = ::GetLastError());
-
 }  // namespace zyp::win32
