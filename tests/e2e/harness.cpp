@@ -271,9 +271,11 @@ std::vector<JsonValue> Journal::Entries() const {
   return std::move(lines.values);
 }
 
-std::vector<JsonValue> Journal::Events(std::string_view event, DWORD pid) const {
+std::vector<JsonValue> Journal::Events(std::string_view event, DWORD pid, std::size_t from) const {
+  std::vector<JsonValue> entries = Entries();
   std::vector<JsonValue> found;
-  for (JsonValue& entry : Entries()) {
+  for (std::size_t i = from; i < entries.size(); ++i) {
+    JsonValue& entry = entries[i];
     const std::u16string& name = entry["event"].AsText();
     if (!std::equal(name.begin(), name.end(), event.begin(), event.end())) continue;
     if (pid != 0 && entry["pid"].AsInt() != pid) continue;
@@ -309,13 +311,7 @@ StandInManager::StandInManager(const Journal& journal, const Environment& knobs,
 StandInManager::~StandInManager() { Stop(); }
 
 bool StandInManager::WaitReady(Milliseconds timeout) {
-  const DWORD pid = process_.Id();
-  const auto ready = [&] {
-    const std::vector<JsonValue> entries = journal_.Entries();
-    for (std::size_t i = firstEntry_; i < entries.size(); ++i)
-      if (entries[i]["event"].AsText() == u"ready" && entries[i]["pid"].AsInt() == pid) return true;
-    return false;
-  };
+  const auto ready = [&] { return !journal_.Events("ready", process_.Id(), firstEntry_).empty(); };
   return process_.Started() && WaitUntil(ready, timeout);
 }
 

@@ -103,8 +103,9 @@ class Journal {
   std::pair<std::wstring, std::wstring> Variable() const { return {L"ZYP_JOURNAL", path_}; }
   // Every complete line so far; a line that is not JSON fails the test.
   std::vector<JsonValue> Entries() const;
-  // Entries of one event, optionally only from one process id.
-  std::vector<JsonValue> Events(std::string_view event, DWORD pid = 0) const;
+  // Entries of one event, optionally only from one process id and only from
+  // the entry at position from on.
+  std::vector<JsonValue> Events(std::string_view event, DWORD pid = 0, std::size_t from = 0) const;
   // Waits until an entry of the event that passes the filter exists.
   std::optional<JsonValue> WaitFor(std::string_view event, Milliseconds timeout,
                                    const std::function<bool(const JsonValue&)>& filter = {}) const;

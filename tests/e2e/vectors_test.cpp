@@ -129,15 +129,6 @@ std::string Describe(const std::optional<std::map<std::wstring, std::wstring>>& 
   return text + " }";
 }
 
-// The journal entries a vector's run added, from a given position on.
-std::vector<JsonValue> EntriesSince(const Journal& journal, std::size_t from, std::string_view event) {
-  const std::vector<JsonValue> entries = journal.Entries();
-  std::vector<JsonValue> selected;
-  for (std::size_t i = from; i < entries.size(); ++i)
-    if (entries[i]["event"].AsText() == std::u16string(event.begin(), event.end())) selected.push_back(entries[i]);
-  return selected;
-}
-
 // The companions' process name for a program file name: without ".exe".
 std::u16string ProcessName(const std::u16string& program) {
   return program.ends_with(u".exe") ? program.substr(0, program.size() - 4) : program;
@@ -274,9 +265,7 @@ void VectorsTest::Replay(const Vector& vector) {
       manager_->Stop();
     } else {
       EXPECT_TRUE(WaitUntil(
-          [&] {
-            return EntriesSince(journal, from, "disconnect").size() == EntriesSince(journal, from, "connect").size();
-          },
+          [&] { return journal.Events("disconnect", 0, from).size() == journal.Events("connect", 0, from).size(); },
           10s))
           << "a connection of the stand-in " << pid << " never ended";
     }
@@ -297,10 +286,7 @@ void VectorsTest::Replay(const Vector& vector) {
     // once its window is there to be closed.
     if (process == u"ZYPQueueManager") {
       const auto readyAfterStart = [&] {
-        const std::vector<JsonValue> entries = journal.Entries();
-        for (std::size_t i = *start + 1; i < entries.size(); ++i)
-          if (entries[i]["event"].AsText() == u"ready" && entries[i]["pid"].AsInt() == pid) return true;
-        return false;
+        return !journal.Events("ready", static_cast<DWORD>(pid), *start + 1).empty();
       };
       EXPECT_TRUE(WaitUntil(readyAfterStart, 10s)) << "the started queue manager never became ready\n"
                                                    << journal.Text();
@@ -309,13 +295,12 @@ void VectorsTest::Replay(const Vector& vector) {
   }
 
   std::vector<std::u16string> messages;
-  for (const JsonValue& message : EntriesSince(journal, from, "message"))
-    messages.push_back(message["bytes_hex"].AsText());
+  for (const JsonValue& message : journal.Events("message", 0, from)) messages.push_back(message["bytes_hex"].AsText());
   EXPECT_TRUE(messages == v["pipe_messages_hex"].AsTexts())
       << "pipe messages: " << messages.size() << " received, " << v["pipe_messages_hex"].Items().size() << " expected\n"
       << journal.Text().substr(0, 2000);
 
-  const std::vector<JsonValue> progress = EntriesSince(journal, from, "progress");
+  const std::vector<JsonValue> progress = journal.Events("progress", 0, from);
   if (v["control"].IsNull()) {
     EXPECT_TRUE(progress.empty()) << "a control message was posted";
   } else {
