@@ -67,6 +67,15 @@ zyp_wine_server() {
     ) 8>"$WINEPREFIX.server.lock"
 }
 
+# The wineserver's log (see zyp_wine_server): a mark of how much it holds,
+# and the first lines it gained after a mark; the latter fails when it
+# gained none.
+zyp_server_log_mark() { stat -c %s "$WINEPREFIX.server.log" 2>/dev/null || echo 0; }
+zyp_server_said_since() { # $1 = a mark
+    [ "$(zyp_server_log_mark)" -gt "$1" ] || return 1
+    tail -c +$(($1 + 1)) "$WINEPREFIX.server.log" | head -n 20 || true
+}
+
 zyp_wine_prefix() {
     [ -f "$WINEPREFIX/.zyp-ready" ] && return 0
     mkdir -p "$(dirname "$WINEPREFIX")"
