@@ -1,0 +1,12 @@
+// @ts-check
+// The background: every listener is added at once on each start, as both
+// browsers require of a background they stop when idle and start again for
+// an event.
+import { api } from './lib/api.js';
+import { createMenus, handleMenuClick } from './lib/menus.js';
+import { listenForDownloads, recoverHandovers } from './lib/takeover.js';
+
+api.runtime.onInstalled.addListener(() => void createMenus());
+api.contextMenus.onClicked.addListener((info, tab) => void handleMenuClick(info, tab));
+listenForDownloads();
+void recoverHandovers();
