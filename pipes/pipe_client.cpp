@@ -191,6 +191,9 @@ void PipeClient::AbandonWorker() {
   ::SetEvent(link_->kill.Get());  // the client's own event: cannot fail
   link_->queue.DiscardAll();
   worker_.reset();
+  // Judged before the queue is replaced: a write the worker has taken and
+  // may yet complete counts as dropped, since nobody would hear of it.
+  if (!link_->queue.AllWritten()) writes_abandoned_ = true;
   if (!destroying_) link_ = std::make_shared<PipeLink>();
   ConnectionEnded(nullptr);
 }

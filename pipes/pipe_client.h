@@ -82,9 +82,11 @@ class PipeClient {
   HANDLE Pipe() const { return pipe_; }
   // The queue's accounted size, for callers that watch the throttle.
   std::uint32_t QueuedSize() const { return link_->queue.DataSize(); }
-  // Every write queued so far went into the pipe, whether or not the server
-  // has read it yet; false when any was dropped or is still on its way.
-  bool AllWritten() const { return link_->queue.AllWritten(); }
+  // Every write queued on this client so far, over all its connections,
+  // went into the pipe, whether or not the server has read it yet; false when
+  // any was dropped or is still on its way. A worker left to end by itself
+  // takes the writes it had not done with it: they stay dropped.
+  bool AllWritten() const { return !writes_abandoned_ && link_->queue.AllWritten(); }
 
   OnPipeDisconnect on_pipe_disconnect;
   // Assigned before Connect, or the worker reads and drops what the server
@@ -133,6 +135,9 @@ class PipeClient {
   bool destroying_ = false;
   // PN_DISCONNECT that this client posted to itself and has not handled.
   bool disconnect_posted_ = false;
+  // A queue given up with its worker held writes that never went into the
+  // pipe; the fresh queue cannot know of them.
+  bool writes_abandoned_ = false;
   std::uint32_t throttle_ = kDefaultMemoryThrottle;
   // Shared with the worker's own thread while it runs.
   std::shared_ptr<PipeThread> worker_;

@@ -3,7 +3,9 @@
 
 The product's folders stand in layers, each above the ones it uses:
 
-    app/                   process entry, shell, main window
+    browser_host/          the browser host's process entry
+    app/  messaging/       process entry, shell, main window; the browser
+                           host's protocol
     intake/                dispatch and requests
     cookies/  pipes/       the cookie store; the named-pipe client
     platform/              the system's interfaces and their Win32 side
@@ -24,7 +26,7 @@ import os
 import re
 import sys
 
-LEVELS = {"platform": 0, "cookies": 1, "pipes": 1, "intake": 2, "app": 3}
+LEVELS = {"platform": 0, "cookies": 1, "pipes": 1, "intake": 2, "messaging": 3, "app": 3, "browser_host": 4}
 OUTSIDE = ("companions", "tests", "bench", "fuzz")
 SOURCES = (".h", ".hpp", ".cpp", ".cc", ".c", ".rc", ".in")
 INCLUDE = re.compile(r'^\s*#\s*include\s*([<"])([^>"]+)[>"]')

@@ -3,7 +3,7 @@
 ZYP_PACKAGES=(
   cmake ninja-build git python3
   clang libclang-rt-14-dev
-  googletest
+  googletest nlohmann-json3-dev
   mingw-w64 g++-mingw-w64-x86-64-posix
   wine wine64
   zip

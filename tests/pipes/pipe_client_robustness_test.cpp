@@ -1,5 +1,6 @@
-// A server that stops reading cannot hold the client, a busy pipe does not
-// lose a request, and connecting over and over leaks nothing.
+// A server that stops reading cannot hold the client, a worker left to end by
+// itself cannot pass dropped writes off as written, a busy pipe does not lose
+// a request, and connecting over and over leaks nothing.
 #include <windows.h>
 
 #include <psapi.h>
@@ -8,8 +9,12 @@
 #include <algorithm>
 #include <atomic>
 #include <thread>
+#include <utility>
 
+#include "pipes/framing.h"
+#include "platform/scope_exit.h"
 #include "tests/pipes/pipe_client_test_support.h"
+#include "tests/support/control_packets.h"
 
 namespace zyp::pipes::testing {
 namespace {
@@ -20,14 +25,32 @@ DWORD HandleCount() {
   return count;
 }
 
-std::size_t ThreadCount() {
+std::vector<DWORD> ThreadIds() {
   win32::UniqueHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0));
   THREADENTRY32 entry{};
   entry.dwSize = sizeof(entry);
-  std::size_t count = 0;
+  std::vector<DWORD> ids;
   for (BOOL more = ::Thread32First(snapshot.Get(), &entry); more; more = ::Thread32Next(snapshot.Get(), &entry))
-    if (entry.th32OwnerProcessID == ::GetCurrentProcessId()) ++count;
-  return count;
+    if (entry.th32OwnerProcessID == ::GetCurrentProcessId()) ids.push_back(entry.th32ThreadID);
+  return ids;
+}
+
+std::size_t ThreadCount() { return ThreadIds().size(); }
+
+// The one thread below normal priority among those not in before: the client
+// runs its worker there, the test server its threads at normal priority.
+// Empty when there is none, or more than one.
+win32::UniqueHandle OpenWorker(const std::vector<DWORD>& before) {
+  win32::UniqueHandle worker;
+  for (const DWORD id : ThreadIds()) {
+    if (std::find(before.begin(), before.end(), id) != before.end()) continue;
+    win32::UniqueHandle thread(
+        ::OpenThread(THREAD_SUSPEND_RESUME | THREAD_GET_CONTEXT | THREAD_QUERY_INFORMATION | SYNCHRONIZE, FALSE, id));
+    if (!thread || ::GetThreadPriority(thread.Get()) != THREAD_PRIORITY_BELOW_NORMAL) continue;
+    if (worker) return {};
+    worker = std::move(thread);
+  }
+  return worker;
 }
 
 SIZE_T PrivateBytes() {
@@ -75,6 +98,84 @@ TEST_F(PipeClientTest, AServerThatStopsReadingCannotHoldTheClient) {
       EXPECT_TRUE(PumpUntil([&] { return ThreadCount() <= baseThreads && HandleCount() <= baseHandles; }, 3000))
           << ThreadCount() << " threads, " << HandleCount() << " handles";
     }
+  }
+}
+
+// A worker that has not ended at the stop's bound is left to end by itself,
+// and what its queue still held is dropped: that must never count as
+// written, not even once the client has connected again. The worker is held
+// inside its first sent notice, where it waits in SendMessageW for this
+// thread and holds nothing that this thread needs; suspended there, it stands
+// for a worker that cannot be stopped.
+TEST_F(PipeClientTest, WritesDroppedWithAWorkerLeftToEndAloneNeverCountAsWritten) {
+  struct Case {
+    const char* name;
+    Bytes first;  // its sent notice holds the worker
+    Bytes later;  // queued while the worker is held; empty for none
+    std::vector<Bytes> read;
+    bool allWritten;
+  };
+  const Bytes small = Pattern(10, 1);
+  const Case cases[] = {
+      {"a write queued after the one written", small, Pattern(10, 2), {small}, false},
+      {"the rest of a message of several packets",
+       Pattern(kMaxPipeWrite + 1, 3),
+       {},
+       {zyp::testing::ControlBytes(kStartMarker)},
+       false},
+      {"nothing queued after the one written", small, {}, {small}, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TestPipeServer server;
+    PipeClient client;
+    client.SetPipeName(server.Name());
+    const std::vector<DWORD> before = ThreadIds();
+    win32::UniqueHandle worker;
+    bool suspended = false;
+    bool stopped = false;
+    DWORD holdError = ERROR_SUCCESS;
+    int sent = 0;
+    client.on_pipe_sent = [&](PipeClient&, HANDLE, std::uint32_t) {
+      if (sent++ > 0) return;
+      worker = OpenWorker(before);
+      if (!worker) return;
+      suspended = ::SuspendThread(worker.Get()) != static_cast<DWORD>(-1);
+      // A suspension takes effect later; reading the context waits for it,
+      // while the worker still waits for this notice's reply.
+      CONTEXT context{};
+      context.ContextFlags = CONTEXT_CONTROL;
+      stopped = suspended && ::GetThreadContext(worker.Get(), &context);
+      if (!stopped) holdError = ::GetLastError();
+    };
+    const auto resume = [&] {
+      if (std::exchange(suspended, false)) ::ResumeThread(worker.Get());
+    };
+    const ScopeExit resumeOnFailure(resume);
+    ASSERT_TRUE(client.Connect(5000, true));
+    ASSERT_TRUE(client.Write(c.first.data(), static_cast<std::int32_t>(c.first.size())));
+    ASSERT_TRUE(PumpUntil([&] { return sent > 0; }));
+    ASSERT_TRUE(worker) << "no single new thread at the worker's priority";
+    ASSERT_TRUE(stopped) << "the worker could not be held, error " << holdError;
+    if (!c.later.empty()) {
+      ASSERT_TRUE(client.Write(c.later.data(), static_cast<std::int32_t>(c.later.size())));
+    }
+
+    client.Disconnect();
+    EXPECT_FALSE(client.Connected());
+    EXPECT_EQ(client.AllWritten(), c.allWritten);
+
+    // Its kill event is set: once resumed, it ends without writing more.
+    resume();
+    ASSERT_EQ(::WaitForSingleObject(worker.Get(), 10000), WAIT_OBJECT_0) << "the worker left alone did not end";
+    ASSERT_TRUE(server.WaitForClientsGone(1, 5000));
+    EXPECT_EQ(server.Messages(), c.read);
+
+    // A new connection writes afresh; what the old one dropped still counts.
+    ASSERT_TRUE(client.Connect(5000, true));
+    ASSERT_TRUE(client.Write(small.data(), static_cast<std::int32_t>(small.size())));
+    ASSERT_TRUE(PumpUntil([&] { return sent == 2; }));
+    EXPECT_EQ(client.AllWritten(), c.allWritten) << "after connecting again";
   }
 }
 

@@ -1,0 +1,145 @@
+#include "messaging/browser_request.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "intake/utf8.h"
+#include "messaging/program_input.h"
+
+namespace zyp::messaging {
+namespace {
+
+std::vector<std::string> Lines(const std::string& json) {
+  const ParsedRequest parsed = ParseRequest(json);
+  EXPECT_TRUE(parsed.request) << json << " was refused: " << parsed.refusal;
+  std::vector<std::string> lines;
+  if (parsed.request)
+    for (const std::u16string& line : ArgumentLines(*parsed.request)) lines.push_back(intake::ToUtf8(line));
+  return lines;
+}
+
+TEST(BrowserRequest, BecomesTheProgramsArgumentsInItsOrder) {
+  EXPECT_EQ(Lines(R"({"type":"add","url":"https://a.example/f.zip","cookies":"id=42; lang=en","browser":"CH",)"
+                  R"j("userAgent":"Mozilla/5.0 (X11)","pageTitle":"Files","linkText":"The file"})j"),
+            (std::vector<std::string>{"https://a.example/f.zip", "cookielist=id=42; lang=en", "cookies=CH",
+                                      "agent=Mozilla/5.0 (X11)", "pagetitle=Files", "linktext=The file"}));
+  // An empty cookie list is passed on: it deletes the site's cookie file.
+  EXPECT_EQ(Lines(R"({"type":"add","url":"http://a.example/","cookies":""})"),
+            (std::vector<std::string>{"http://a.example/", "cookielist="}));
+  // The marker comes right after the address, where the program looks for it.
+  EXPECT_EQ(Lines(R"({"type":"explore","url":"FTP://a.example/","linkText":"x"})"),
+            (std::vector<std::string>{"FTP://a.example/", "linkexplorer", "linktext=x"}));
+  EXPECT_EQ(Lines(R"({"type":"list","urls":["http://a.example/1","https://b.example/2?q=1#x"]})"),
+            (std::vector<std::string>{"zypqueue=http://a.example/1 https://b.example/2?q=1#x"}));
+  // Line breaks, tabs and other controls of a page's texts become one blank.
+  EXPECT_EQ(Lines("{\"type\":\"add\",\"url\":\"http://a.example/\",\"pageTitle\":\"a\\r\\n\\t\\u0085b\\u2028c\","
+                  "\"linkText\":\"\\u0000x\\u001f\"}"),
+            (std::vector<std::string>{"http://a.example/", "pagetitle=a b c", "linktext= x "}));
+  // Members nobody asked for are ignored, whatever they hold.
+  EXPECT_EQ(Lines(R"({"type":"add","url":"http://a.example/","extra":[[[{"a":[1,2]}]]],"more":null})"),
+            (std::vector<std::string>{"http://a.example/"}));
+}
+
+TEST(BrowserRequest, QueueAndStatusNeedNoLines) {
+  const ParsedRequest start = ParseRequest(R"({"type":"queue","action":"start"})");
+  ASSERT_TRUE(start.request);
+  EXPECT_EQ(ControlWord(*start.request), u"START");
+  const ParsedRequest stop = ParseRequest(R"({"type":"queue","action":"stop"})");
+  ASSERT_TRUE(stop.request);
+  EXPECT_EQ(ControlWord(*stop.request), u"STOP");
+  const ParsedRequest status = ParseRequest(R"({"type":"status"})");
+  ASSERT_TRUE(status.request);
+  EXPECT_EQ(status.request->type, RequestType::Status);
+}
+
+struct RefusalCase {
+  const char* name;
+  std::string json;
+  std::string member;  // the refusal starts with this
+};
+
+class BrowserRequestRefusal : public ::testing::TestWithParam<RefusalCase> {};
+
+TEST_P(BrowserRequestRefusal, NamesWhatWasWrong) {
+  const ParsedRequest parsed = ParseRequest(GetParam().json);
+  EXPECT_FALSE(parsed.request);
+  EXPECT_EQ(parsed.refusal.rfind(GetParam().member, 0), 0u) << "refusal: " << parsed.refusal;
+}
+
+std::string Add(const std::string& members) { return R"({"type":"add","url":"http://a.example/")" + members + "}"; }
+std::string WithUrl(const std::string& url) { return R"({"type":"add","url":")" + url + R"("})"; }
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, BrowserRequestRefusal,
+    ::testing::Values(
+        RefusalCase{"not_json", "{\"type\":", "not valid JSON"},
+        RefusalCase{"not_an_object", "[1,2]", "not a JSON object"},
+        RefusalCase{"a_text", "\"add\"", "not a JSON object"}, RefusalCase{"no_type", "{}", "type:"},
+        RefusalCase{"type_not_text", R"({"type":1})", "type:"},
+        RefusalCase{"unknown_type", R"({"type":"delete"})", "type:"},
+        RefusalCase{"no_url", R"({"type":"add"})", "url:"},
+        RefusalCase{"url_not_text", R"({"type":"explore","url":["http://a.example/"]})", "url:"},
+        RefusalCase{"control_word", WithUrl("START"), "url:"},
+        RefusalCase{"list_word", WithUrl("zypqueue=http://a.example/"), "url:"},
+        RefusalCase{"parameter_file", WithUrl("C:\\\\Users\\\\me\\\\request.txt"), "url:"},
+        RefusalCase{"paramfile_keyword", WithUrl("paramfile=C:\\\\x.txt"), "url:"},
+        RefusalCase{"other_scheme", WithUrl("file:///C:/x"), "url:"},
+        RefusalCase{"javascript", WithUrl("javascript:alert(1)"), "url:"},
+        RefusalCase{"no_server", WithUrl("http:///x"), "url:"},
+        RefusalCase{"relative", WithUrl("//a.example/x"), "url:"},
+        RefusalCase{"blank", WithUrl("http://a.example/a b"), "url:"},
+        RefusalCase{"line_break", WithUrl("http://a.example/\\r\\ncookielist=x"), "url:"},
+        RefusalCase{"tab", WithUrl("http://a.example/\\tx"), "url:"},
+        RefusalCase{"nul", WithUrl("http://a.example/\\u0000"), "url:"},
+        RefusalCase{"too_long", WithUrl("http://a.example/" + std::string(32768 - 17 + 1, 'a')), "url:"},
+        RefusalCase{"cookies_line_break", Add(R"(,"cookies":"a=1\nlinkexplorer")"), "cookies:"},
+        RefusalCase{"cookies_not_text", Add(R"(,"cookies":null)"), "cookies:"},
+        RefusalCase{"agent_control", Add(R"(,"userAgent":"Mozilla\u0001")"), "userAgent:"},
+        RefusalCase{"browser_punctuation", Add(R"(,"browser":"C-H")"), "browser:"},
+        RefusalCase{"browser_too_long", Add(R"(,"browser":"ABCDEFGHIJKLMNOPQ")"), "browser:"},
+        RefusalCase{"title_not_text", Add(R"(,"pageTitle":5)"), "pageTitle:"},
+        RefusalCase{"link_text_marker", Add(R"(,"linkText":" linkexplorer\t")"), "linkText:"},
+        RefusalCase{"page_title_marker", Add(R"(,"pageTitle":"linkexplorer","linkText":"")"), "pageTitle:"},
+        RefusalCase{"no_urls", R"({"type":"list"})", "urls:"},
+        RefusalCase{"urls_not_array", R"({"type":"list","urls":"http://a.example/"})", "urls:"},
+        RefusalCase{"urls_empty", R"({"type":"list","urls":[]})", "urls:"},
+        RefusalCase{"urls_entry_not_text", R"({"type":"list","urls":["http://a.example/",7]})", "urls[1]:"},
+        RefusalCase{"urls_entry_bad", R"({"type":"list","urls":["http://a.example/","http://b c/"]})", "urls[1]:"},
+        RefusalCase{"urls_nested", R"({"type":"list","urls":["http://a.example/",["http://b.example/"]]})", "urls:"},
+        RefusalCase{"no_action", R"({"type":"queue"})", "action:"},
+        RefusalCase{"action_case", R"({"type":"queue","action":"START"})", "action:"},
+        RefusalCase{"id_object", R"({"type":"status","id":{}})", "id:"},
+        RefusalCase{"id_too_long", R"({"type":"status","id":")" + std::string(257, 'x') + R"("})", "id:"},
+        RefusalCase{"id_bool", R"({"type":"status","id":true})", "id:"},
+        RefusalCase{"nested_deeply", "{\"extra\":" + std::string(100000, '[') + std::string(100000, ']') + "}",
+                    "not a request: nested too deeply"}),
+    [](const ::testing::TestParamInfo<RefusalCase>& info) { return std::string(info.param.name); });
+
+TEST(BrowserRequest, IdIsEchoedAsSentAlsoWithARefusal) {
+  EXPECT_EQ(ParseRequest(R"({"type":"status","id":17})").id, "17");
+  EXPECT_EQ(ParseRequest(R"({"type":"status","id":"a\"b"})").id, R"("a\"b")");
+  // 256 characters counted as the browsers count them: 256 UTF-16 code units.
+  const std::string longest = "\"" + std::string(128 * 2, 'x') + "\"";
+  EXPECT_EQ(ParseRequest(R"({"type":"status","id":)" + longest + "}").id, longest);
+  const ParsedRequest refused = ParseRequest(R"({"id":"r-1","type":"add","url":"START"})");
+  EXPECT_FALSE(refused.request);
+  EXPECT_EQ(refused.id, R"("r-1")");
+  EXPECT_EQ(ParseRequest(R"({"type":"status"})").id, "");
+}
+
+TEST(BrowserRequest, AddressLengthCountsUtf16CodeUnits) {
+  const std::u16string head = u"http://a.example/";
+  EXPECT_TRUE(IsAcceptedAddress(head + std::u16string(kMaxAddressLength - head.size(), u'a')));
+  EXPECT_FALSE(IsAcceptedAddress(head + std::u16string(kMaxAddressLength - head.size() + 1, u'a')));
+  EXPECT_TRUE(IsAcceptedAddress(u"HTTPS://a.example/\u00e9"));
+}
+
+TEST(ParameterFile, IsUtf8WithItsMarkAndTheHeaderThenOneLineEach) {
+  EXPECT_EQ(ParameterFileBytes({u"http://a.example/\u00e9", u"pagetitle=T"}),
+            "\xEF\xBB\xBFZYP Parameter File\r\nhttp://a.example/\xC3\xA9\r\npagetitle=T\r\n");
+}
+
+}  // namespace
+}  // namespace zyp::messaging
