@@ -16,11 +16,16 @@ export default [
     },
   },
   {
-    files: ['extension/**/*.js', 'tests/browsers/extension/**/*.js'],
+    files: ['extension/**/*.js'],
     languageOptions: { globals: { ...globals.browser, ...globals.webextensions } },
   },
   {
-    files: ['**/*.mjs', 'eslint.config.js', 'extension/test/**/*.js'],
+    // The browser tests hand functions to the page to run there.
+    files: ['tests/browsers/**/*.mjs'],
+    languageOptions: { globals: { ...globals.node, ...globals.browser } },
+  },
+  {
+    files: ['scripts/**/*.mjs', 'eslint.config.js', 'extension/test/**/*.js'],
     languageOptions: { globals: globals.node },
   },
 ];

@@ -11,8 +11,11 @@ import { fileURLToPath } from 'node:url';
 
 const root = path.resolve(path.dirname(fileURLToPath(import.meta.url)), '..', '..');
 export const SOURCE = path.join(root, 'extension');
-/** Folders of the source that are not part of the extension. */
-const NOT_SHIPPED = new Set(['test']);
+/**
+ * Folders of the source that are not part of the extension: its unit tests,
+ * and what the browser tests add to their copy.
+ */
+const NOT_SHIPPED = new Set(['test', 'testing']);
 
 /** @typedef {'chromium' | 'firefox'} Family */
 

@@ -9,10 +9,18 @@ ZYP_PACKAGES=(
   zip
 )
 
-zyp_install_packages() {
+# What only the tests add: the two browser families they drive, and Node.js
+# for the extension's checks and the browser tests (Debian's when the machine
+# has none).
+zyp_test_packages() {
+  ZYP_TEST_PACKAGES=(chromium firefox-esr)
+  command -v node >/dev/null 2>&1 || ZYP_TEST_PACKAGES+=(nodejs npm)
+}
+
+zyp_install_packages() { # [more packages...]
   local missing=()
   local pkg
-  for pkg in "${ZYP_PACKAGES[@]}"; do
+  for pkg in "${ZYP_PACKAGES[@]}" "$@"; do
     dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed" || missing+=("$pkg")
   done
   [ ${#missing[@]} -eq 0 ] && return 0
@@ -21,4 +29,17 @@ zyp_install_packages() {
   [ "$(id -u)" -eq 0 ] || sudo=sudo
   $sudo apt-get update -qq
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
+}
+
+# The npm packages pinned in package-lock.json (linter, type checker,
+# browser automation), installed into node_modules only when it does not
+# hold them yet, so that a run without the registry works once they are in
+# place. No install script runs and no package fetches a browser: the tests
+# drive Debian's.
+zyp_npm_install() { # $1 = the checkout
+  local stamp="$1/node_modules/.zyp-package-lock.sha256" want
+  want=$(sha256sum "$1/package-lock.json" | cut -d' ' -f1)
+  [ -f "$stamp" ] && [ "$(cat "$stamp")" = "$want" ] && return 0
+  (cd "$1" && PUPPETEER_SKIP_DOWNLOAD=1 npm ci --ignore-scripts --no-audit --no-fund --loglevel=error) || return 1
+  echo "$want" >"$stamp"
 }

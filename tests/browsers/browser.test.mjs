@@ -1,0 +1,298 @@
+// The whole path in a real browser: extension → native messaging →
+// ZYPBrowserHost.exe → ZYPQueueAddURL.exe → the stand-in queue manager.
+// ZYP_BROWSER_FAMILY names the browser: chromium or firefox.
+import assert from 'node:assert/strict';
+import fs from 'node:fs';
+import os from 'node:os';
+import path from 'node:path';
+import { after, before, describe, it } from 'node:test';
+import { CHROMIUM_ID, TestBrowser, waitForDownload } from './browsers.mjs';
+import { COOKIES, Site, fileBytes } from './site.mjs';
+import {
+  Journal,
+  StandInManager,
+  cookieFolder,
+  createSettingsKey,
+  deleteSettingsKey,
+  prepareWine,
+  programsRunning,
+  readSetting,
+  removeCookieFile,
+  waitFor,
+  windowsPath,
+} from './wine.mjs';
+
+const family = /** @type {import('./browsers.mjs').Family} */ (process.env.ZYP_BROWSER_FAMILY);
+if (family !== 'chromium' && family !== 'firefox') throw new Error('set ZYP_BROWSER_FAMILY to chromium or firefox');
+const tag = family === 'chromium' ? 'CH' : 'FF';
+/** The cookie file of the test site, whose address is 127.0.0.1. */
+const COOKIE_FILE = '127.0.0.1.dat';
+const BIG = 256 * 1024;
+const SMALL = 4 * 1024;
+
+describe(`the extension in ${family}`, () => {
+  const scratch = fs.mkdtempSync(path.join(os.tmpdir(), `zyp-${family}-`));
+  const journal = new Journal(path.join(scratch, 'journal.jsonl'));
+  const manager = new StandInManager(journal);
+  const site = new Site();
+  const browser = new TestBrowser(family, scratch, { ZYP_JOURNAL: windowsPath(journal.file) });
+  /** @type {import('puppeteer-core').Page} */
+  let page;
+  let userAgent = '';
+
+  /**
+   * @param {string} name
+   * @param {...unknown} args
+   */
+  const call = (name, ...args) => browser.call(page, name, ...args);
+  /** The journal's messages from position `from` on. */
+  const messagesFrom = (/** @type {number} */ from) =>
+    journal.entries().slice(from).filter((entry) => entry.event === 'message');
+  /**
+   * Clicks a link to a new file on the page, as a user starts a download.
+   * @param {string} name
+   * @param {number} size
+   */
+  const startDownload = async (name, size) => {
+    const href = site.file(name, size);
+    await page.evaluate((address, id) => {
+      const link = document.createElement('a');
+      link.href = address;
+      link.id = id;
+      link.textContent = id;
+      document.getElementById('downloads')?.append(link, ' ');
+    }, href, name.replace(/\W/g, '-'));
+    await page.click(`#${name.replace(/\W/g, '-')}`);
+    return href;
+  };
+  /** Waits until no take-over is in progress. */
+  const handOversEnded = () => waitFor(async () => ((await call('handovers')) === 0 ? true : undefined), 'the take-over to end');
+
+  before(async () => {
+    await prepareWine();
+    await createSettingsKey();
+    await site.start();
+    await manager.start();
+    browser.registerHost();
+    await browser.launch();
+    page = await browser.running.newPage();
+    await page.goto(`${site.base}/`);
+    userAgent = await page.evaluate(() => navigator.userAgent);
+  });
+
+  after(async () => {
+    const problems = [];
+    await browser.close();
+    await manager.stop().catch((error) => problems.push(String(error)));
+    await site.stop();
+    // The programs of the last runs end by themselves within seconds.
+    const left = await waitFor(
+      async () => ((await programsRunning()).length === 0 ? [] : undefined),
+      'the Windows programs of the test to end',
+      { timeout: 15000 },
+    ).catch(async () => programsRunning());
+    for (const program of left) {
+      problems.push(`left running: ${program.commandLine}`);
+      process.kill(program.pid, 'SIGKILL');
+    }
+    await deleteSettingsKey();
+    removeCookieFile(COOKIE_FILE);
+    fs.rmSync(scratch, { recursive: true, force: true });
+    assert.deepEqual(problems, [], 'the test left something behind');
+  });
+
+  it('hands a link over with its text, the cookies the page set and the user agent', async () => {
+    const from = journal.entries().length;
+    const url = `${site.base}/files/first.zip`;
+    // Chromium's click data has no link text (the extension asks the page); Firefox's has it.
+    const info = { menuItemId: 'zyp-add', linkUrl: url, pageUrl: `${site.base}/`, frameId: 0, editable: false };
+    const reply = await call('click', family === 'firefox' ? { ...info, linkText: 'The first file' } : info);
+    assert.equal(reply.outcome, 'delivered', JSON.stringify(reply));
+    const [message, ...more] = messagesFrom(from);
+    assert.equal(more.length, 0, journal.tail());
+    assert.equal(message.text, `ADDURL:${url}[<{(The first file)}>]`);
+    assert.equal(message.cookies, COOKIES.join('; '), 'the cookie file as the queue manager read it');
+    assert.equal(
+      fs.readFileSync(path.join(cookieFolder, COOKIE_FILE), 'latin1'),
+      `${COOKIES.join('; ')}\r\n`,
+      'the cookie file of the site',
+    );
+    assert.equal(await readSetting(`ZYPAgent${tag}`), userAgent);
+  });
+
+  it('opens a link in the link explorer', async () => {
+    const from = journal.entries().length;
+    const url = `${site.base}/files/second.iso`;
+    const info = { menuItemId: 'zyp-explore', linkUrl: url, pageUrl: `${site.base}/`, frameId: 0, editable: false };
+    const reply = await call('click', family === 'firefox' ? { ...info, linkText: 'The second file' } : info);
+    assert.equal(reply.outcome, 'delivered', JSON.stringify(reply));
+    const started = await journal.waitFor(
+      (entry) => entry.event === 'start' && entry.process === 'ZYPLinkExplorer',
+      'the link explorer to start',
+      from,
+    );
+    assert.deepEqual(started.args, [url]);
+    assert.deepEqual(messagesFrom(from), [], 'nothing goes to the queue');
+  });
+
+  it("hands all of the page's links over as one list, in page order, each once", async () => {
+    const from = journal.entries().length;
+    const reply = await call('click', { menuItemId: 'zyp-all', pageUrl: `${site.base}/`, frameId: 0, editable: false });
+    assert.equal(reply.outcome, 'delivered', JSON.stringify(reply));
+    const messages = messagesFrom(from);
+    assert.equal(messages.length, 1, journal.tail());
+    assert.equal(messages[0].kind, 'ADDURLS');
+    const expected = ['first.zip', 'second.iso', 'third.zip'].map((name) => `${site.base}/files/${name}`);
+    expected.push('ftp://127.0.0.1/fourth.zip', `${site.base}/files/fifth.zip`);
+    assert.equal(messages[0].list, expected.join(' '));
+  });
+
+  it('hands the links of the selection over', async () => {
+    const from = journal.entries().length;
+    const selected = await page.evaluate(() => {
+      const chosen = document.getElementById('chosen');
+      const selection = document.getSelection();
+      if (!chosen || !selection) return '';
+      selection.selectAllChildren(chosen);
+      return selection.toString();
+    });
+    const reply = await call('click', {
+      menuItemId: 'zyp-all',
+      pageUrl: `${site.base}/`,
+      frameId: 0,
+      editable: false,
+      selectionText: selected,
+    });
+    await page.evaluate(() => document.getSelection()?.removeAllRanges());
+    assert.equal(reply.outcome, 'delivered', JSON.stringify(reply));
+    const messages = messagesFrom(from);
+    assert.equal(messages.length, 1, journal.tail());
+    assert.equal(messages[0].list, `${site.base}/files/third.zip ftp://127.0.0.1/fourth.zip`);
+  });
+
+  it("the popup's code says the queue manager runs, and starts and stops the queue", async () => {
+    const from = journal.entries().length;
+    const progress = (/** @type {number} */ lparam) =>
+      journal.waitFor((entry) => entry.event === 'progress' && entry.lparam === lparam, `the control message ${lparam}`, from);
+    if (family === 'chromium') {
+      // Chromium opens the popup's own page in a tab; the test clicks its buttons.
+      const popup = await browser.running.newPage();
+      await popup.goto(`chrome-extension://${CHROMIUM_ID}/popup/popup.html`);
+      await popup.waitForSelector('#manager[data-ready]');
+      assert.match(await popup.$eval('#manager', (element) => element.textContent), /queue manager is running/);
+      await popup.click('#start');
+      await popup.waitForFunction(() => document.getElementById('result')?.textContent === 'Queue started.');
+      await progress(1);
+      await popup.click('#stop');
+      await popup.waitForFunction(() => document.getElementById('result')?.textContent === 'Queue stopped.');
+      await progress(0);
+      await popup.close();
+    } else {
+      // WebDriver BiDi cannot open Firefox's extension pages: the relay calls what the popup's buttons call.
+      assert.match((await call('status')).text, /queue manager is running/);
+      assert.equal(await call('queue', 'start'), 'Queue started.');
+      await progress(1);
+      assert.equal(await call('queue', 'stop'), 'Queue stopped.');
+      await progress(0);
+    }
+  });
+
+  it("takes a download over: the queue manager gets it, the browser's own is cancelled", async () => {
+    await call('settings', { takeOver: true, fileTypes: ['zip'], minSizeKB: 100 });
+    const from = journal.entries().length;
+    const requestsBefore = site.requests.length;
+    const url = await startDownload('taken.zip', BIG);
+    const message = await journal.waitFor((entry) => entry.event === 'message', 'the download at the queue manager', from);
+    assert.equal(message.text, `ADDURL:${url}`);
+    assert.equal(message.cookies, COOKIES.join('; '));
+    await handOversEnded();
+    assert.deepEqual(fs.readdirSync(browser.downloads), [], 'the browser wrote nothing');
+    const downloads = /** @type {{ url: string }[]} */ (await call('downloads'));
+    assert.deepEqual(downloads.filter((item) => item.url === url), [], "the browser's download is cancelled and gone");
+    // The browser's own request reached the server before it was cancelled.
+    assert.ok(site.requests.slice(requestsBefore).some((request) => request.path === new URL(url).pathname + new URL(url).search));
+  });
+
+  if (family === 'chromium') {
+    it('leaves a download below the least size to the browser', async () => {
+      const from = journal.entries().length;
+      await startDownload('small.zip', SMALL);
+      await waitForDownload(browser.downloads, 'small.zip', fileBytes(SMALL));
+      assert.deepEqual(messagesFrom(from), []);
+    });
+  } else {
+    it('takes a download of a size not known yet: Firefox tells none when it starts one', async () => {
+      const from = journal.entries().length;
+      const url = await startDownload('small.zip', SMALL);
+      const message = await journal.waitFor((entry) => entry.event === 'message', 'the download at the queue manager', from);
+      assert.equal(message.address, url);
+      await handOversEnded();
+      assert.deepEqual(fs.readdirSync(browser.downloads), []);
+    });
+  }
+
+  it('lets the browser download it itself when the queue manager has no pipe, and says why', async () => {
+    await manager.stop();
+    await manager.start({ ZYP_QM_NO_PIPE: '1' });
+    const from = journal.entries().length;
+    await startDownload('fallback.zip', BIG);
+    await waitForDownload(browser.downloads, 'fallback.zip', fileBytes(BIG));
+    await handOversEnded();
+    assert.deepEqual(messagesFrom(from), []);
+    const problem = await call('problem');
+    assert.match(problem?.text ?? '', /did not take it: .+ The browser downloads fallback\.zip itself\./);
+    assert.equal((await call('notifications')).at(-1)?.message, problem.text, 'the notification says it too');
+    await manager.stop();
+    await manager.start();
+  });
+
+  it('says when the host is not registered, and loses nothing', async () => {
+    browser.unregisterHost();
+    try {
+      const status = await call('status');
+      assert.equal(status.registered, false);
+      assert.match(status.text, /not registered.*"ZYPBrowserHost\.exe --register"/);
+      const from = journal.entries().length;
+      await startDownload('unregistered.zip', BIG);
+      await waitForDownload(browser.downloads, 'unregistered.zip', fileBytes(BIG));
+      await handOversEnded();
+      assert.deepEqual(messagesFrom(from), []);
+      const problem = await call('problem');
+      assert.match(problem?.text ?? '', /not registered.* The browser downloads unregistered\.zip itself\./);
+      assert.equal((await call('notifications')).at(-1)?.message, problem.text, 'the notification says it too');
+    } finally {
+      browser.registerHost();
+    }
+  });
+
+  if (family === 'chromium') {
+    it('keeps the setting and a take-over in progress when Chromium stops its service worker', async () => {
+      const stopServiceWorker = async () => {
+        const isOurs = (/** @type {import('puppeteer-core').Target} */ target) =>
+          target.type() === 'service_worker' && target.url().startsWith(`chrome-extension://${CHROMIUM_ID}/`);
+        const worker = await (await browser.running.waitForTarget(isOurs)).worker();
+        await worker?.close();
+        await waitFor(() => (browser.running.targets().some(isOurs) ? undefined : true), 'the service worker to stop');
+      };
+      // The setting lives in storage: a new worker takes the download over.
+      await stopServiceWorker();
+      let from = journal.entries().length;
+      const url = await startDownload('after-stop.zip', BIG);
+      assert.equal((await journal.waitFor((entry) => entry.event === 'message', 'the download', from)).address, url);
+      await handOversEnded();
+      // A queue manager that never reads keeps the run going for seconds: the worker stops in the middle.
+      await manager.stop();
+      await manager.start({ ZYP_QM_NO_READ: '1' });
+      from = journal.entries().length;
+      await startDownload('cut-off.zip', BIG);
+      await journal.waitFor((entry) => entry.event === 'connect', 'the program to connect to the queue manager', from);
+      await stopServiceWorker();
+      // Any event starts the worker again (here a call through the page); it
+      // finds the take-over unfinished and lets the browser download it.
+      await call('problem');
+      await waitForDownload(browser.downloads, 'cut-off.zip', fileBytes(BIG));
+      assert.match((await call('problem'))?.text ?? '', /cut off.* The browser downloads cut-off\.zip itself\./);
+      assert.equal(await call('handovers'), 0);
+    });
+  }
+});

@@ -1,0 +1,83 @@
+// The web site the browsers visit: a page that sets cookies and holds links,
+// and files served as downloads, on 127.0.0.1 only.
+import http from 'node:http';
+
+export const COOKIES = ['session=s3cr3t-42', 'lang=en'];
+
+/**
+ * The bytes of a served file: a pattern, so that a cut or mixed file shows.
+ * @param {number} size
+ */
+export function fileBytes(size) {
+  return Buffer.from(Array.from({ length: size }, (_, index) => index % 251));
+}
+
+/**
+ * The page. Its links, in order: two files (the second an image link), links
+ * the queue manager cannot fetch, a repeat with a place in the page, two in
+ * the part the tests select, one of an image map.
+ */
+function page() {
+  return `<!doctype html>
+<html lang="en"><head><meta charset="utf-8"><title>ZYP test page</title></head>
+<body>
+<p id="intro"><a href="/files/first.zip">The first file</a>
+<a href="/files/second.iso"><img alt="The second file" src="data:image/gif;base64,R0lGODlhAQABAAAAACw="></a>
+<a href="javascript:void(0)">a script</a> <a href="mailto:someone@example.com">a mail</a>
+<a href="/files/first.zip#again">the first file again</a></p>
+<div id="chosen"><a href="/files/third.zip">The third file</a> and <a href="ftp://127.0.0.1/fourth.zip">the fourth</a></div>
+<map name="m"><area shape="rect" coords="0,0,1,1" href="/files/fifth.zip" alt="fifth"></map>
+<p id="downloads"></p>
+</body></html>`;
+}
+
+export class Site {
+  /** @type {{ path: string, cookie: string }[]} every request that came in */
+  requests = [];
+  #server = http.createServer((request, response) => this.#serve(request, response));
+  base = '';
+
+  async start() {
+    await new Promise((resolve) => this.#server.listen(0, '127.0.0.1', () => resolve(undefined)));
+    const address = this.#server.address();
+    if (!address || typeof address === 'string') throw new Error('the test site has no port');
+    this.base = `http://127.0.0.1:${address.port}`;
+  }
+
+  async stop() {
+    this.#server.closeAllConnections();
+    await new Promise((resolve) => this.#server.close(() => resolve(undefined)));
+  }
+
+  /**
+   * The address of a download: /files/<name>?size=<bytes>.
+   * @param {string} name
+   * @param {number} size
+   */
+  file(name, size) {
+    return `${this.base}/files/${name}?size=${size}`;
+  }
+
+  /**
+   * @param {http.IncomingMessage} request
+   * @param {http.ServerResponse} response
+   */
+  #serve(request, response) {
+    const url = new URL(request.url ?? '/', this.base);
+    this.requests.push({ path: url.pathname + url.search, cookie: request.headers.cookie ?? '' });
+    if (url.pathname === '/') {
+      response.setHeader('Set-Cookie', COOKIES.map((cookie) => `${cookie}; Path=/`));
+      response.setHeader('Content-Type', 'text/html; charset=utf-8');
+      response.end(page());
+    } else if (url.pathname.startsWith('/files/')) {
+      const body = fileBytes(Number(url.searchParams.get('size') ?? 1024));
+      response.setHeader('Content-Type', 'application/octet-stream');
+      response.setHeader('Content-Disposition', `attachment; filename="${url.pathname.slice('/files/'.length)}"`);
+      response.setHeader('Content-Length', body.length);
+      response.end(body);
+    } else {
+      response.statusCode = 404;
+      response.end();
+    }
+  }
+}
