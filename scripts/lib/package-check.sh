@@ -5,7 +5,9 @@
 #   byte-identical programs and archives; a difference is named;
 # - shippable: the product archive, unpacked into a new folder, checks against
 #   its SHA256SUMS and, in a fresh Wine prefix, delivers a request to the
-#   stand-in queue manager from the test-peer archive.
+#   stand-in queue manager from the test-peer archive; each browser family's
+#   extension archive holds the extension with its manifest and nothing of
+#   the tests.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 cd "$root"
@@ -51,6 +53,17 @@ for zip in "$work"/dist-1/*.zip; do
   echo "$(sha256sum "$zip" | cut -d' ' -f1)  $name"
 done
 [ $status -eq 0 ] && echo "reproducible: both builds gave the same programs and archives"
+
+echo "== the browser extension as the stores get it"
+for family in chromium firefox; do
+  zip=$(ls "$work"/dist-1/ZYP-extension-*-"$family".zip)
+  files=$(cmake -E tar tf "$zip")
+  echo "$(basename "$zip"): $(echo "$files" | tr '\n' ' ')"
+  if ! grep -qx manifest.json <<<"$files" || grep -qE '^test(ing)?/' <<<"$files"; then
+    echo "the $family extension archive lacks its manifest or holds test files"
+    status=1
+  fi
+done
 
 echo "== the product archive as a vendor gets it"
 product=$(ls "$work"/dist-1/*-win64.zip)

@@ -9,13 +9,12 @@ ZYP_PACKAGES=(
   zip
 )
 
-# What only the tests add: the two browser families they drive, and Node.js
-# for the extension's checks and the browser tests (Debian's when the machine
-# has none).
-zyp_test_packages() {
-  ZYP_TEST_PACKAGES=(chromium firefox-esr)
-  command -v node >/dev/null 2>&1 || ZYP_TEST_PACKAGES+=(nodejs npm)
-}
+# Node.js makes the browser extension's archives and runs its checks and
+# tests: Debian's when the machine has none.
+ZYP_NODE_PACKAGES=()
+command -v node >/dev/null 2>&1 || ZYP_NODE_PACKAGES=(nodejs npm)
+# The browser families the tests drive.
+ZYP_BROWSER_PACKAGES=(chromium firefox-esr)
 
 zyp_install_packages() { # [more packages...]
   local missing=()
