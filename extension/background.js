@@ -6,7 +6,7 @@ import { api } from './lib/api.js';
 import { createMenus, handleMenuClick } from './lib/menus.js';
 import { listenForDownloads, recoverHandovers } from './lib/takeover.js';
 
-api.runtime.onInstalled.addListener(() => void createMenus());
+api.runtime.onInstalled.addListener(createMenus);
 api.contextMenus.onClicked.addListener((info, tab) => void handleMenuClick(info, tab));
 listenForDownloads();
 void recoverHandovers();

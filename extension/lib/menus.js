@@ -19,9 +19,13 @@ import { hasCookieScheme, isTransferable, linkRequest, listRequest } from './req
 export const MENU = Object.freeze({ add: 'zyp-add', explore: 'zyp-explore', all: 'zyp-all' });
 const LINK_PATTERNS = ['http://*/*', 'https://*/*', 'ftp://*/*'];
 
-/** Creates the menu items; the browser keeps them while the extension is installed. */
-export async function createMenus() {
-  await api.contextMenus.removeAll();
+/**
+ * Creates the menu items; the browser keeps them while the extension is
+ * installed. The calls go out at once, in order: the browser handles one
+ * context's calls in the order they come.
+ */
+export function createMenus() {
+  void api.contextMenus.removeAll();
   api.contextMenus.create({
     id: MENU.add,
     title: 'Download with ZYP',

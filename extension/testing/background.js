@@ -1,11 +1,11 @@
 // @ts-check
 // Test builds only: the extension's background, plus what the tests call
-// through the page relay: the handler the context menu calls, the popup's
+// through the page relay: the menu items and the handler they call, the popup's
 // actions, the settings, what the extension knows of downloads, and the
 // notifications it showed.
 import '../background.js';
 import { api } from '../lib/api.js';
-import { handleMenuClick } from '../lib/menus.js';
+import { MENU, handleMenuClick } from '../lib/menus.js';
 import { loadHandovers, loadProblem, saveSettings } from '../lib/storage.js';
 import { managerStatus, queue } from '../popup/actions.js';
 
@@ -22,9 +22,30 @@ const create = api.notifications.create.bind(api.notifications);
   return id;
 };
 
+/**
+ * Settles once the browser has told the background that it was installed:
+ * the background's own listener, added first, has asked for the menu items
+ * by then, and later calls are handled after those.
+ */
+const installed = new Promise((resolve) => api.runtime.onInstalled.addListener(() => resolve(undefined)));
+
 /** @type {Record<string, (tab: chrome.tabs.Tab, ...args: any[]) => Promise<unknown>>} */
 const calls = {
   click: (tab, info) => handleMenuClick(info, tab),
+  // Updating an item that does not exist fails: the ids of those that do.
+  menus: async () => {
+    await installed;
+    const found = [];
+    for (const id of Object.values(MENU)) {
+      try {
+        await api.contextMenus.update(id, {});
+        found.push(id);
+      } catch {
+        // not created
+      }
+    }
+    return found;
+  },
   status: () => managerStatus(),
   queue: (_tab, action) => queue(action),
   settings: (_tab, changes) => saveSettings(changes),

@@ -101,6 +101,10 @@ describe(`the extension in ${family}`, () => {
     assert.deepEqual(problems, [], 'the test left something behind');
   });
 
+  it('puts its three items on the context menu', async () => {
+    assert.deepEqual(await call('menus'), ['zyp-add', 'zyp-explore', 'zyp-all']);
+  });
+
   it('hands a link over with its text, the cookies the page set and the user agent', async () => {
     const from = journal.entries().length;
     const url = `${site.base}/files/first.zip`;
@@ -194,6 +198,22 @@ describe(`the extension in ${family}`, () => {
       await progress(1);
       assert.equal(await call('queue', 'stop'), 'Queue stopped.');
       await progress(0);
+    }
+  });
+
+  it('says when the queue manager is not running', async () => {
+    await manager.stop();
+    try {
+      const status = await call('status');
+      assert.equal(status.manager, 'absent');
+      assert.match(status.text, /queue manager is not running/);
+      // A list never starts the queue manager: the host's message says why it went nowhere.
+      const reply = await call('click', { menuItemId: 'zyp-all', pageUrl: `${site.base}/`, frameId: 0, editable: false });
+      assert.equal(reply.outcome, 'not-delivered', JSON.stringify(reply));
+      assert.equal((await call('problem'))?.text, `The queue manager did not take it: ${reply.message}`);
+      assert.equal((await call('notifications')).at(-1)?.message, `The queue manager did not take it: ${reply.message}`);
+    } finally {
+      await manager.start();
     }
   });
 
@@ -291,8 +311,8 @@ describe(`the extension in ${family}`, () => {
       // finds the take-over unfinished and lets the browser download it.
       await call('problem');
       await waitForDownload(browser.downloads, 'cut-off.zip', fileBytes(BIG));
+      await handOversEnded();
       assert.match((await call('problem'))?.text ?? '', /cut off.* The browser downloads cut-off\.zip itself\./);
-      assert.equal(await call('handovers'), 0);
     });
   }
 });
