@@ -87,10 +87,10 @@ describe(`the extension in ${family}`, () => {
     await site.stop();
     // The programs of the last runs end by themselves within seconds.
     const left = await waitFor(
-      async () => ((await programsRunning()).length === 0 ? [] : undefined),
+      () => (programsRunning().length === 0 ? [] : undefined),
       'the Windows programs of the test to end',
       { timeout: 15000 },
-    ).catch(async () => programsRunning());
+    ).catch(() => programsRunning());
     for (const program of left) {
       problems.push(`left running: ${program.commandLine}`);
       process.kill(program.pid, 'SIGKILL');
