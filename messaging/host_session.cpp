@@ -105,8 +105,10 @@ std::optional<HostSession::Run> HostSession::Prepare(const std::string& id, cons
   } catch (const PlatformError& error) {
     Answer(ReplyText(id, Outcome::Failed, std::nullopt,
                      "the parameter file could not be written: " + Utf8(error.Message())));
-    return std::nullopt;
+  } catch (const std::exception&) {
+    Answer(ReplyText(id, Outcome::Failed, std::nullopt, "the host ran out of memory for the request"));
   }
+  return std::nullopt;
 }
 
 void HostSession::StartRun(Run run) {
