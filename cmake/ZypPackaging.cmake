@@ -1,14 +1,15 @@
 # What a release holds and how it is packed: the product archive (the
-# program, the README, the protocol and their SHA-256 sums) and, apart from
+# program, the browser host beside it, the README, the protocol and their
+# SHA-256 sums) and, apart from
 # it, the stand-in companions for integrators. scripts/package drives it.
-install(TARGETS ZYPQueueAddURL RUNTIME DESTINATION . COMPONENT product)
+install(TARGETS ZYPQueueAddURL ZYPBrowserHost RUNTIME DESTINATION . COMPONENT product)
 install(FILES README.md DESTINATION . COMPONENT product)
 install(FILES docs/protocol.md DESTINATION docs COMPONENT product)
 # Written after the files it lists, from what was actually installed.
 install(CODE [[
   set(root "$ENV{DESTDIR}${CMAKE_INSTALL_PREFIX}")
   set(sums "")
-  foreach(file IN ITEMS ZYPQueueAddURL.exe README.md docs/protocol.md)
+  foreach(file IN ITEMS ZYPQueueAddURL.exe ZYPBrowserHost.exe README.md docs/protocol.md)
     file(SHA256 "${root}/${file}" hash)
     string(APPEND sums "${hash}  ${file}\n")
   endforeach()

@@ -85,13 +85,13 @@ void HostSession::AnswerStatus(const std::string& id) {
 }
 
 std::optional<HostSession::Run> HostSession::Prepare(const std::string& id, const BrowserRequest& request) {
-  if (request.type == RequestType::Queue) return Run{id, ControlWord(request), {}};
-  const std::string bytes = ParameterFileBytes(ArgumentLines(request));
-  if (bytes.size() > intake::kMaxParameterFileSize) {
-    Answer(ReplyText(id, Outcome::Refused, std::nullopt, "the request is larger than a parameter file may be"));
-    return std::nullopt;
-  }
   try {
+    if (request.type == RequestType::Queue) return Run{id, ControlWord(request), {}};
+    const std::string bytes = ParameterFileBytes(ArgumentLines(request));
+    if (bytes.size() > intake::kMaxParameterFileSize) {
+      Answer(ReplyText(id, Outcome::Refused, std::nullopt, "the request is larger than a parameter file may be"));
+      return std::nullopt;
+    }
     std::u16string path = services_.files.CreateTempFile(bytes);
     // The program would take any other path for an address.
     if (!intake::IsParameterFilePath(path)) {
@@ -105,8 +105,10 @@ std::optional<HostSession::Run> HostSession::Prepare(const std::string& id, cons
   } catch (const PlatformError& error) {
     Answer(ReplyText(id, Outcome::Failed, std::nullopt,
                      "the parameter file could not be written: " + Utf8(error.Message())));
-    return std::nullopt;
+  } catch (const std::exception&) {
+    Answer(ReplyText(id, Outcome::Failed, std::nullopt, "the host ran out of memory for the request"));
   }
+  return std::nullopt;
 }
 
 void HostSession::StartRun(Run run) {

@@ -37,7 +37,7 @@ differs() { # what, file 1, file 2
   echo "NOT REPRODUCIBLE: $1 differs: $(cmp "$2" "$3" 2>&1 | head -1)"
   status=1
 }
-for exe in ZYPQueueAddURL.exe ZYPQueueManager.exe ZYPLinkExplorer.exe; do
+for exe in ZYPQueueAddURL.exe ZYPBrowserHost.exe ZYPQueueManager.exe ZYPLinkExplorer.exe; do
   cmp -s "build/package/bin/$exe" "$work/build-2/bin/$exe" || differs "bin/$exe" "build/package/bin/$exe" "$work/build-2/bin/$exe"
 done
 for zip in "$work"/dist-1/*.zip; do
@@ -93,8 +93,6 @@ done
 address=http://downloads.example.com/release-check.zip
 rc=0
 (cd "$vendor/product" && "$ZYP_WINE64" ZYPQueueAddURL.exe "$address" "cookielist=id=42" </dev/null >/dev/null 2>&1) || rc=$?
-kill "$manager" 2>/dev/null || true
-wait "$manager" 2>/dev/null || true
 if [ $rc -eq 0 ] && grep -q "\"event\":\"message\".*\"address\":\"$address\"" "$journal"; then
   echo "delivered: the unpacked program handed $address to the stand-in queue manager"
 else
@@ -102,4 +100,20 @@ else
   cat "$journal" 2>/dev/null || echo "(nothing)"
   status=1
 fi
+# The browser host beside it, as a browser starts it: one framed request in,
+# one framed reply out.
+address=http://downloads.example.com/through-the-host.zip
+reply=$(python3 -c '
+import json, struct, sys
+request = json.dumps({"type": "add", "id": 1, "url": sys.argv[1]}).encode()
+sys.stdout.buffer.write(struct.pack("<I", len(request)) + request)' "$address" |
+  (cd "$vendor/product" && "$ZYP_WINE64" ZYPBrowserHost.exe 2>/dev/null) | tail -c +5) || true
+if [[ $reply == *'"outcome":"delivered"'* ]] && grep -q "\"event\":\"message\".*\"address\":\"$address\"" "$journal"; then
+  echo "delivered: the unpacked browser host handed $address to the stand-in queue manager"
+else
+  echo "NOT DELIVERED through the browser host: it replied ${reply:-nothing}"
+  status=1
+fi
+kill "$manager" 2>/dev/null || true
+wait "$manager" 2>/dev/null || true
 exit $status

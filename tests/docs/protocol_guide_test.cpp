@@ -13,6 +13,9 @@
 #include "intake/command_line.h"
 #include "intake/dispatch.h"
 #include "intake/utf8.h"
+#include "messaging/browser_request.h"
+#include "messaging/host_reply.h"
+#include "messaging/program_input.h"
 #include "pipes/framing.h"
 #include "tests/docs/guide_examples.h"
 #include "tests/fakes/fake_services.h"
@@ -106,7 +109,8 @@ struct RequestRun {
 
 TEST(ProtocolGuide, EveryExampleIsChecked) {
   const std::set<std::string> checked = {"command-lines",  "cookie-file-names", "cookie-merge",  "control-packets",
-                                         "receiving-rule", "pipe-messages",     "message-bytes", "started-programs"};
+                                         "receiving-rule", "pipe-messages",     "message-bytes", "started-programs",
+                                         "host-requests",  "host-outcomes",     "host-refusals"};
   std::set<std::string> found;
   for (const GuideExample& example : Examples()) {
     EXPECT_TRUE(checked.count(example.name))
@@ -234,6 +238,40 @@ TEST(ProtocolGuide, AbsentManagerMeansTheProgramsShownAreStarted) {
       started.push_back(Narrow(program.file.substr(std::size(kProgramFolder) - 1) + u" " + program.parameters));
     }
     EXPECT_EQ(started, CodeList(row.cells[1]));
+  }
+}
+
+TEST(ProtocolGuide, HostRequestsGiveTheProgramTheArgumentsShown) {
+  for (const Row& row : Example("host-requests").rows) {
+    SCOPED_TRACE(Where(row));
+    ASSERT_EQ(row.cells.size(), 2u);
+    const messaging::ParsedRequest parsed = messaging::ParseRequest(Code(row.cells[0]));
+    ASSERT_TRUE(parsed.request) << parsed.refusal;
+    std::vector<std::string> arguments;
+    if (parsed.request->type == messaging::RequestType::Queue)
+      arguments.push_back(Narrow(messaging::ControlWord(*parsed.request)));
+    else
+      for (const std::u16string& line : messaging::ArgumentLines(*parsed.request)) arguments.push_back(Narrow(line));
+    EXPECT_EQ(arguments, CodeList(row.cells[1]));
+  }
+}
+
+TEST(ProtocolGuide, HostOutcomesFollowTheExitCodeAsShown) {
+  for (const Row& row : Example("host-outcomes").rows) {
+    SCOPED_TRACE(Where(row));
+    ASSERT_EQ(row.cells.size(), 3u);
+    const auto exitCode = static_cast<std::uint32_t>(std::stoul(Code(row.cells[0])));
+    EXPECT_EQ(std::string(messaging::OutcomeName(messaging::OutcomeForExitCode(exitCode))), Code(row.cells[1]));
+  }
+}
+
+TEST(ProtocolGuide, HostRefusalsNameTheMemberShown) {
+  for (const Row& row : Example("host-refusals").rows) {
+    SCOPED_TRACE(Where(row));
+    ASSERT_EQ(row.cells.size(), 2u);
+    const messaging::ParsedRequest parsed = messaging::ParseRequest(Code(row.cells[0]));
+    EXPECT_FALSE(parsed.request);
+    EXPECT_TRUE(parsed.refusal.starts_with(Code(row.cells[1]))) << parsed.refusal;
   }
 }
 

@@ -157,6 +157,14 @@ std::string ExitCodeText(DWORD code) {
 
 std::string RunReport() { return RunLog::Instance().Report(); }
 
+std::size_t SizeFromEnvironment(const wchar_t* name, std::size_t fallback) {
+  wchar_t value[32] = {};
+  const DWORD length = ::GetEnvironmentVariableW(name, value, std::size(value));
+  if (length == 0 || length >= std::size(value)) return fallback;
+  const std::size_t size = static_cast<std::size_t>(std::wcstoul(value, nullptr, 10));
+  return size == 0 ? fallback : size;
+}
+
 std::wstring BinFolder() {
   wchar_t path[MAX_PATH + 1] = {};
   const DWORD length = ::GetModuleFileNameW(nullptr, path, MAX_PATH);
@@ -166,8 +174,8 @@ std::wstring BinFolder() {
 }
 
 ChildProcess::ChildProcess(const std::wstring& program, const std::wstring& arguments, const Environment& extra,
-                           std::optional<WORD> showCommand, HANDLE job) {
-  const std::wstring file = BinFolder() + program;
+                           std::optional<WORD> showCommand, HANDLE job, const StandardHandles* handles) {
+  const std::wstring file = program.find(L'\\') == std::wstring::npos ? BinFolder() + program : program;
   std::wstring commandLine = L"\"" + file + L"\"";
   if (!arguments.empty()) commandLine += L" " + arguments;
   std::wstring environment = EnvironmentBlock(extra);
@@ -177,12 +185,18 @@ ChildProcess::ChildProcess(const std::wstring& program, const std::wstring& argu
     startup.dwFlags = STARTF_USESHOWWINDOW;
     startup.wShowWindow = *showCommand;
   }
+  if (handles != nullptr) {
+    startup.dwFlags |= STARTF_USESTDHANDLES;
+    startup.hStdInput = handles->input;
+    startup.hStdOutput = handles->output;
+    startup.hStdError = ::GetStdHandle(STD_ERROR_HANDLE);
+  }
   PROCESS_INFORMATION info{};
   started_ = std::chrono::steady_clock::now();
   record_ = RunLog::Instance().AddProgram(Utf8(commandLine));
   const DWORD flags = CREATE_UNICODE_ENVIRONMENT | (job != nullptr ? CREATE_SUSPENDED : 0);
-  if (::CreateProcessW(file.c_str(), commandLine.data(), nullptr, nullptr, FALSE, flags, environment.data(),
-                       BinFolder().c_str(), &startup, &info)) {
+  if (::CreateProcessW(file.c_str(), commandLine.data(), nullptr, nullptr, handles != nullptr, flags,
+                       environment.data(), BinFolder().c_str(), &startup, &info)) {
     process_.Reset(info.hProcess);
     win32::UniqueHandle thread(info.hThread);
     id_ = info.dwProcessId;

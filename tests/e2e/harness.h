@@ -43,6 +43,11 @@ using Environment = std::vector<std::pair<std::wstring, std::wstring>>;
 // The folder of the running test program, with its trailing "\".
 std::wstring BinFolder();
 
+// A test's size from the environment variable, so that a benchmark runs the
+// same test at full size; the fallback when the variable is missing or not a
+// positive number.
+std::size_t SizeFromEnvironment(const wchar_t* name, std::size_t fallback);
+
 struct RunResult {
   bool finished = false;  // ended by itself within the time-out
   DWORD exitCode = 0;
@@ -50,15 +55,23 @@ struct RunResult {
   bool windowShown = false;  // a visible top-level window was seen while it ran
 };
 
-// A program from BinFolder(), started as "<folder>\<program>" followed by a
-// blank and the raw argument text, exactly as given, with the show command
-// (STARTF_USESHOWWINDOW) when one is given, inside the job object when one
-// is given (it runs only once it is in the job). A process that still runs
-// when its owner goes is ended.
+// Standard handles for a child program: ends of pipes that it inherits.
+struct StandardHandles {
+  HANDLE input = nullptr;
+  HANDLE output = nullptr;
+};
+
+// A program from BinFolder() (or a full path, when the name holds a "\"),
+// started as "<folder>\<program>" followed by a blank and the raw argument
+// text, exactly as given, with the show command (STARTF_USESHOWWINDOW) when
+// one is given, inside the job object when one is given (it runs only once it
+// is in the job), with the standard handles when they are given. A process
+// that still runs when its owner goes is ended.
 class ChildProcess {
  public:
   ChildProcess(const std::wstring& program, const std::wstring& arguments, const Environment& extra = {},
-               std::optional<WORD> showCommand = std::nullopt, HANDLE job = nullptr);
+               std::optional<WORD> showCommand = std::nullopt, HANDLE job = nullptr,
+               const StandardHandles* handles = nullptr);
   ~ChildProcess();
   ChildProcess(ChildProcess&&) = default;
   ChildProcess& operator=(ChildProcess&&) = default;

@@ -15,14 +15,6 @@
 namespace zyp::e2e {
 namespace {
 
-std::size_t SizeFromEnvironment(const wchar_t* name, std::size_t fallback) {
-  wchar_t value[32] = {};
-  const DWORD length = ::GetEnvironmentVariableW(name, value, std::size(value));
-  if (length == 0 || length >= std::size(value)) return fallback;
-  const std::size_t size = static_cast<std::size_t>(std::wcstoul(value, nullptr, 10));
-  return size == 0 ? fallback : size;
-}
-
 std::wstring Number(std::size_t n) {
   const std::wstring digits = std::to_wstring(n);
   return std::wstring(digits.size() < 4 ? 4 - digits.size() : 0, L'0') + digits;
