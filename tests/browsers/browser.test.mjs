@@ -259,7 +259,10 @@ describe(`the extension in ${family}`, () => {
     await waitForDownload(browser.downloads, 'fallback.zip', fileBytes(BIG));
     await handOversEnded();
     assert.deepEqual(messagesFrom(from), []);
-    const problem = await call('problem');
+    const problem = await waitFor(async () => {
+      const latest = await call('problem');
+      return latest?.text?.includes('fallback.zip') ? latest : undefined;
+    }, 'the word about fallback.zip');
     assert.match(problem?.text ?? '', /did not take it: .+ The browser downloads fallback\.zip itself\./);
     assert.equal((await call('notifications')).at(-1)?.message, problem.text, 'the notification says it too');
     await manager.stop();
@@ -277,7 +280,10 @@ describe(`the extension in ${family}`, () => {
       await waitForDownload(browser.downloads, 'unregistered.zip', fileBytes(BIG));
       await handOversEnded();
       assert.deepEqual(messagesFrom(from), []);
-      const problem = await call('problem');
+      const problem = await waitFor(async () => {
+        const latest = await call('problem');
+        return latest?.text?.includes('unregistered.zip') ? latest : undefined;
+      }, 'the word about unregistered.zip');
       assert.match(problem?.text ?? '', /not registered.* The browser downloads unregistered\.zip itself\./);
       assert.equal((await call('notifications')).at(-1)?.message, problem.text, 'the notification says it too');
     } finally {
