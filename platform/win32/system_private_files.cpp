@@ -5,7 +5,6 @@
 #include <bcrypt.h>
 #include <sddl.h>
 
-#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -13,6 +12,7 @@
 
 #include "platform/win32/check.h"
 #include "platform/win32/scoped_handle.h"
+#include "platform/win32/system_byte_streams.h"
 #include "platform/win32/wide_text.h"
 
 namespace zyp::win32 {
@@ -75,16 +75,6 @@ UniqueHlocal UserOnlyDescriptor() {
   return UniqueHlocal(descriptor);
 }
 
-void WriteAll(HANDLE file, std::string_view bytes) {
-  while (!bytes.empty()) {
-    const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size(), 0x40000000));
-    DWORD written = 0;
-    ThrowIfWin32BoolFalse(::WriteFile(file, bytes.data(), chunk, &written, nullptr), "WriteFile");
-    if (written == 0) ThrowLastError("WriteFile", ERROR_WRITE_FAULT);
-    bytes.remove_prefix(written);
-  }
-}
-
 }  // namespace
 
 std::u16string SystemPrivateFiles::CreateTempFile(std::string_view bytes) {
@@ -101,7 +91,7 @@ std::u16string SystemPrivateFiles::CreateTempFile(std::string_view bytes) {
       ThrowLastError("CreateFileW", error);
     }
     try {
-      WriteAll(file.Get(), bytes);
+      SystemByteOutput(file.Get()).Write(bytes.data(), bytes.size());
     } catch (...) {
       file.Reset();
       // A half-written request must not stay behind; a file that will not go
