@@ -1,10 +1,12 @@
 // ZYPBrowserHost: the native-messaging host of the ZYP browser extension.
 // The browser starts it and talks to it over its standard input and output;
 // it runs ZYPQueueAddURL.exe, from its own folder, for every request.
+// "--register" and "--unregister" register it for the current user instead.
 #include <windows.h>
 
 #include <string>
 
+#include "browser_host/registration_command.h"
 #include "host_version.h"
 #include "intake/companions.h"
 #include "messaging/host_session.h"
@@ -43,4 +45,10 @@ int ServeRequests() {
 
 }  // namespace
 
-int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) { return ServeRequests(); }
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+  zyp::win32::SystemProcess process(kModulePathCapacity);
+  const zyp::messaging::HostArguments arguments = zyp::messaging::ParseHostArguments(process.CommandLine());
+  if (arguments.command != zyp::messaging::HostCommand::Serve)
+    return zyp::browser_host::RunRegistrationCommand(arguments, process);
+  return ServeRequests();
+}

@@ -25,6 +25,9 @@ class TracedFiles final : public platform::Files {
   void MakeDirectory(const std::u16string& path) override;
   std::unique_ptr<platform::WritableFile> CreateForWriting(const std::u16string& path) override;
   void Remove(const std::u16string& path) override;
+  // The program never removes folders, nor creates or deletes keys: only the
+  // browser host's registration does, which runs untraced.
+  void RemoveEmptyDirectory(const std::u16string& path) override { inner_.RemoveEmptyDirectory(path); }
   platform::FileContent ReadAll(const std::u16string& path, std::uint64_t maxSize) override;
 
  private:
@@ -36,6 +39,10 @@ class TracedRegistry final : public platform::Registry {
  public:
   TracedRegistry(platform::Registry& inner, Trace& trace) : inner_(inner), trace_(trace) {}
   std::unique_ptr<platform::RegistryKey> OpenCurrentUserKey(const std::u16string& path) override;
+  std::unique_ptr<platform::RegistryKey> CreateCurrentUserKey(const std::u16string& path) override {
+    return inner_.CreateCurrentUserKey(path);
+  }
+  bool DeleteCurrentUserKey(const std::u16string& path) override { return inner_.DeleteCurrentUserKey(path); }
 
  private:
   platform::Registry& inner_;

@@ -47,6 +47,9 @@ class Files {
   virtual std::unique_ptr<WritableFile> CreateForWriting(const std::u16string& path) = 0;
   // DeleteFileW.
   virtual void Remove(const std::u16string& path) = 0;
+  // RemoveDirectoryW: removes a folder that holds nothing; one that holds
+  // anything fails with ERROR_DIR_NOT_EMPTY.
+  virtual void RemoveEmptyDirectory(const std::u16string& path) = 0;
   // Opens the file for reading while others may read but not write, and
   // reads all of it, provided that the open handle is a regular file on a
   // disk (GetFileType FILE_TYPE_DISK, not a folder) and that it holds at most

@@ -33,6 +33,14 @@ class Registry {
   // RegOpenKeyExW under HKEY_CURRENT_USER with KEY_ALL_ACCESS. Never creates
   // the key: null when it is missing. A refused access fails.
   virtual std::unique_ptr<RegistryKey> OpenCurrentUserKey(const std::u16string& path) = 0;
+  // RegCreateKeyExW under HKEY_CURRENT_USER, non-volatile, with
+  // KEY_QUERY_VALUE and KEY_SET_VALUE: opens the key, creating it and every
+  // missing key above it. Never null.
+  virtual std::unique_ptr<RegistryKey> CreateCurrentUserKey(const std::u16string& path) = 0;
+  // RegDeleteKeyW under HKEY_CURRENT_USER: removes the key and its values,
+  // never a key that has subkeys (the call refuses it with
+  // ERROR_ACCESS_DENIED). False when the key is missing.
+  virtual bool DeleteCurrentUserKey(const std::u16string& path) = 0;
 };
 
 }  // namespace zyp::platform

@@ -3,6 +3,8 @@
 // kind's "no resource" values as empty and keeps the caller's last error
 // intact when it closes.
 #include <windows.h>
+// CoTaskMemFree, which WIN32_LEAN_AND_MEAN leaves out of windows.h.
+#include <objbase.h>
 
 #include <utility>
 
@@ -77,6 +79,13 @@ struct LocalMemoryTraits {
   static void Close(Type h) { ::LocalFree(h); }
 };
 
+struct CoTaskMemoryTraits {
+  using Type = void*;
+  static Type Empty() { return nullptr; }
+  static bool IsValid(Type h) { return h != nullptr; }
+  static void Close(Type h) { ::CoTaskMemFree(h); }
+};
+
 // Files, pipes, events, mutexes, threads and processes.
 using UniqueHandle = Scoped<KernelHandleTraits>;
 using UniqueHkey = Scoped<RegistryKeyTraits>;
@@ -84,6 +93,8 @@ using UniqueHwnd = Scoped<WindowTraits>;
 using UniqueHicon = Scoped<IconTraits>;
 // Blocks the system allocated for the caller (FORMAT_MESSAGE_ALLOCATE_BUFFER).
 using UniqueHlocal = Scoped<LocalMemoryTraits>;
+// Blocks that a COM or shell call allocated for the caller.
+using UniqueCoTaskMemory = Scoped<CoTaskMemoryTraits>;
 
 // A critical section that lives exactly as long as its owner.
 class CriticalSection {

@@ -113,6 +113,10 @@ void SystemFiles::Remove(const std::u16string& path) {
   ThrowIfWin32BoolFalse(::DeleteFileW(Wide(path)), "DeleteFileW");
 }
 
+void SystemFiles::RemoveEmptyDirectory(const std::u16string& path) {
+  ThrowIfWin32BoolFalse(::RemoveDirectoryW(Wide(path)), "RemoveDirectoryW");
+}
+
 platform::FileContent SystemFiles::ReadAll(const std::u16string& path, std::uint64_t maxSize) {
   // The caller may still be finishing its write, or a scanner looking at the
   // file: a file held that way is tried again for a moment before it counts

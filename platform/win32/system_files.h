@@ -19,6 +19,7 @@ class SystemFiles final : public platform::Files {
   void MakeDirectory(const std::u16string& path) override;
   std::unique_ptr<platform::WritableFile> CreateForWriting(const std::u16string& path) override;
   void Remove(const std::u16string& path) override;
+  void RemoveEmptyDirectory(const std::u16string& path) override;
   platform::FileContent ReadAll(const std::u16string& path, std::uint64_t maxSize) override;
 };
 

@@ -60,4 +60,19 @@ std::unique_ptr<platform::RegistryKey> SystemRegistry::OpenCurrentUserKey(const 
   return std::make_unique<SystemRegistryKey>(UniqueHkey(key));
 }
 
+std::unique_ptr<platform::RegistryKey> SystemRegistry::CreateCurrentUserKey(const std::u16string& path) {
+  HKEY key = nullptr;
+  const LSTATUS status = ::RegCreateKeyExW(HKEY_CURRENT_USER, Wide(path), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                                           KEY_QUERY_VALUE | KEY_SET_VALUE, nullptr, &key, nullptr);
+  ThrowIfWin32Error(status, "RegCreateKeyExW");
+  return std::make_unique<SystemRegistryKey>(UniqueHkey(key));
+}
+
+bool SystemRegistry::DeleteCurrentUserKey(const std::u16string& path) {
+  const LSTATUS status = ::RegDeleteKeyW(HKEY_CURRENT_USER, Wide(path));
+  if (status == ERROR_FILE_NOT_FOUND) return false;
+  ThrowIfWin32Error(status, "RegDeleteKeyW");
+  return true;
+}
+
 }  // namespace zyp::win32

@@ -37,6 +37,7 @@ class MovedTempFiles final : public platform::Files {
     return system_.CreateForWriting(path);
   }
   void Remove(const std::u16string& path) override { system_.Remove(path); }
+  void RemoveEmptyDirectory(const std::u16string& path) override { system_.RemoveEmptyDirectory(path); }
   platform::FileContent ReadAll(const std::u16string& path, std::uint64_t maxSize) override {
     return system_.ReadAll(path, maxSize);
   }

@@ -14,6 +14,7 @@
 #include "intake/dispatch.h"
 #include "intake/utf8.h"
 #include "messaging/browser_request.h"
+#include "messaging/host_registration.h"
 #include "messaging/host_reply.h"
 #include "messaging/program_input.h"
 #include "pipes/framing.h"
@@ -110,7 +111,7 @@ struct RequestRun {
 TEST(ProtocolGuide, EveryExampleIsChecked) {
   const std::set<std::string> checked = {"command-lines",  "cookie-file-names", "cookie-merge",  "control-packets",
                                          "receiving-rule", "pipe-messages",     "message-bytes", "started-programs",
-                                         "host-requests",  "host-outcomes",     "host-refusals"};
+                                         "host-requests",  "host-outcomes",     "host-refusals", "host-manifest"};
   std::set<std::string> found;
   for (const GuideExample& example : Examples()) {
     EXPECT_TRUE(checked.count(example.name))
@@ -273,6 +274,15 @@ TEST(ProtocolGuide, HostRefusalsNameTheMemberShown) {
     EXPECT_FALSE(parsed.request);
     EXPECT_TRUE(parsed.refusal.starts_with(Code(row.cells[1]))) << parsed.refusal;
   }
+}
+
+TEST(ProtocolGuide, HostManifestIsWrittenAsShown) {
+  std::string shown;
+  for (const std::string& line : Example("host-manifest").blockLines) shown += line + "\n";
+  EXPECT_EQ(messaging::ManifestText(messaging::BrowserFamily::Chromium,
+                                    std::u16string(kProgramFolder) + u"ZYPBrowserHost.exe",
+                                    {std::u16string(messaging::kDefaultChromiumExtensionId)}),
+            shown);
 }
 
 }  // namespace

@@ -262,6 +262,25 @@ RunResult RunProgram(const std::wstring& program, const std::wstring& arguments,
   return child.Wait(timeout);  // one that did not finish is ended with the child
 }
 
+OutputRun RunProgramWithOutput(const std::wstring& program, const std::wstring& arguments, Milliseconds timeout) {
+  const zyp::testing::ScratchFile file(L"output.txt", "");
+  OutputRun run;
+  {
+    SECURITY_ATTRIBUTES inherited{sizeof inherited, nullptr, TRUE};
+    const win32::UniqueHandle output(::CreateFileW(file.Path().c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherited,
+                                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!output) {
+      ADD_FAILURE() << "cannot open " << Utf8(file.Path()) << " for the output: " << ::GetLastError();
+      return run;
+    }
+    const StandardHandles handles{nullptr, output.Get()};
+    ChildProcess child(program, arguments, {}, std::nullopt, nullptr, &handles);
+    run.result = child.Wait(timeout);
+  }
+  run.output = ReadWholeFile(file.Path());
+  return run;
+}
+
 Journal::Journal() {
   static std::atomic<unsigned> counter{0};
   path_ = TempFolder() + L"zyp-journal-" + std::to_wstring(::GetCurrentProcessId()) + L"-" +

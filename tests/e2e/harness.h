@@ -96,6 +96,14 @@ class ChildProcess {
 RunResult RunProgram(const std::wstring& program, const std::wstring& arguments, const Environment& extra = {},
                      Milliseconds timeout = 10s);
 
+// RunProgram with a file of its own in the temporary folder as the program's
+// standard output; output holds what it wrote there.
+struct OutputRun {
+  RunResult result;
+  std::string output;
+};
+OutputRun RunProgramWithOutput(const std::wstring& program, const std::wstring& arguments, Milliseconds timeout = 10s);
+
 // What the current test has run so far: each program's command line and how
 // it ended, and the last lines of every journal still open. A test that fails
 // prints it by itself at its first failure.

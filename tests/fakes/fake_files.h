@@ -3,6 +3,7 @@
 // uses: paths compare with ASCII letters folded, a folder or file needs its
 // parent folder, failures throw PlatformError with Windows' error codes and
 // the name of the call, and every change is recorded in one log.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -25,8 +26,10 @@ class FakeFiles : public platform::Files {
   static constexpr std::uint32_t kAccessDenied = 5;
   static constexpr std::uint32_t kSharingViolation = 32;
   static constexpr std::uint32_t kDiskFull = 112;
+  static constexpr std::uint32_t kDirNotEmpty = 145;
   static constexpr std::uint32_t kInsufficientBuffer = 122;
   static constexpr std::uint32_t kAlreadyExists = 183;
+  static constexpr std::uint32_t kNotADirectory = 267;
 
   // What GetTempPathW reports; empty makes it fail.
   std::u16string tempPath = u"C:\\Temp\\";
@@ -34,8 +37,8 @@ class FakeFiles : public platform::Files {
   std::size_t freeSpace = static_cast<std::size_t>(-1);
   // Runs just before a folder is created, e.g. to let another process win.
   std::function<void(const std::u16string& path)> beforeMakeDirectory;
-  // "exists", "mkdir", "create", "write <n bytes>", "close", "remove" and
-  // "read", each with its path, successful or not.
+  // "exists", "mkdir", "create", "write <n bytes>", "close", "remove",
+  // "rmdir" and "read", each with its path, successful or not.
   std::vector<std::u16string> log;
 
   FakeFiles() { AddFolder(u"C:\\"); }
@@ -118,6 +121,19 @@ class FakeFiles : public platform::Files {
     files_.erase(file);
   }
 
+  void RemoveEmptyDirectory(const std::u16string& path) override {
+    log.push_back(u"rmdir " + path);
+    const std::u16string key = Key(path);
+    if (files_.count(key)) Fail(kNotADirectory, "RemoveDirectoryW");
+    if (!folders_.count(key)) Fail(folders_.count(Parent(key)) ? kFileNotFound : kPathNotFound, "RemoveDirectoryW");
+    const auto inside = [&](const std::u16string& other) { return Parent(other) == key; };
+    if (std::any_of(folders_.begin(), folders_.end(), inside) ||
+        std::any_of(files_.begin(), files_.end(), [&](const auto& file) { return inside(file.first); }))
+      Fail(kDirNotEmpty, "RemoveDirectoryW");
+    if (denied_.count(Parent(key))) Fail(kAccessDenied, "RemoveDirectoryW");
+    folders_.erase(key);
+  }
+
   platform::FileContent ReadAll(const std::u16string& path, std::uint64_t maxSize) override {
     using Status = platform::FileContent::Status;
     log.push_back(u"read " + path);
@@ -184,6 +200,8 @@ class FakeFiles : public platform::Files {
                            : code == kSharingViolation ? u"The file is being used by another process."
                            : code == kDiskFull         ? u"There is not enough space on the disk."
                            : code == kAlreadyExists    ? u"Cannot create a file when that file already exists."
+                           : code == kDirNotEmpty      ? u"The directory is not empty."
+                           : code == kNotADirectory    ? u"The directory name is invalid."
                                                        : u"The data area passed to a system call is too small.";
     throw PlatformError(code, text, call);
   }

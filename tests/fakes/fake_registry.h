@@ -1,6 +1,7 @@
 #pragma once
 // The current user's hive in memory: keys by path, values by name with the
-// registry's case-insensitive names. Counts open keys so a test can see that
+// registry's case-insensitive names; a key's subkeys are the keys whose path
+// continues its own after a backslash. Counts open keys so a test can see that
 // every operation closed its handle.
 #include <map>
 #include <memory>
@@ -57,6 +58,27 @@ class FakeRegistry : public platform::Registry {
     const auto key = keys.find(Fold(path));
     if (key == keys.end()) return nullptr;
     return std::make_unique<OpenKey>(*this, key->second);
+  }
+  std::unique_ptr<platform::RegistryKey> CreateCurrentUserKey(const std::u16string& path) override {
+    ++opens;
+    if (refuseWrites) throw PlatformError(5, u"Access denied", "RegCreateKeyExW");
+    const std::u16string folded = Fold(path);
+    // Every missing key above it comes too.
+    for (std::size_t at = folded.find(u'\\'); at != std::u16string::npos; at = folded.find(u'\\', at + 1))
+      keys[folded.substr(0, at)];
+    return std::make_unique<OpenKey>(*this, keys[folded]);
+  }
+  bool DeleteCurrentUserKey(const std::u16string& path) override {
+    const std::u16string folded = Fold(path);
+    const auto key = keys.find(folded);
+    if (key == keys.end()) return false;
+    if (refuseWrites) throw PlatformError(5, u"Access denied", "RegDeleteKeyW");
+    // A key with subkeys stays, as the system refuses to delete it.
+    const auto below = keys.lower_bound(folded + u'\\');
+    if (below != keys.end() && below->first.starts_with(folded + u'\\'))
+      throw PlatformError(5, u"Access denied", "RegDeleteKeyW");
+    keys.erase(key);
+    return true;
   }
 
  private:
