@@ -8,12 +8,19 @@
 #   stand-in queue manager from the test-peer archive; each browser family's
 #   extension archive holds the extension with its manifest and nothing of
 #   the tests.
+# Given a folder where scripts/lib/package-builds.sh has made both builds, it
+# checks those; without one, it makes them first. Either way the folder is
+# removed at the end.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 cd "$root"
 . cmake/wine-env.sh
 
-work=$(mktemp -d)
+if [ $# -ge 1 ]; then
+  work=$1
+else
+  work=$(mktemp -d)
+fi
 cleanup() {
   if [ -d "$work/vendor/wineprefix" ]; then
     WINEPREFIX="$work/vendor/wineprefix" "$ZYP_WINESERVER" -k </dev/null >/dev/null 2>&1 || true
@@ -21,16 +28,7 @@ cleanup() {
   rm -rf "$work"
 }
 trap cleanup EXIT
-export SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git log -1 --format=%ct)}
-
-echo "== package, build 1: build/package"
-scripts/package build/package "$work/dist-1" >/dev/null
-echo "== package, build 2: a copy of the sources in another folder, no compiler cache"
-mkdir "$work/src"
-git ls-files -z --cached --others --exclude-standard |
-  tar --null -T - --ignore-failed-read -cf - | tar -xf - -C "$work/src"
-env -u CMAKE_CXX_COMPILER_LAUNCHER -u CMAKE_C_COMPILER_LAUNCHER CCACHE_DISABLE=1 \
-  "$work/src/scripts/package" "$work/build-2" "$work/dist-2" >/dev/null
+[ $# -ge 1 ] || scripts/lib/package-builds.sh "$work"
 
 status=0
 differs() { # what, file 1, file 2
