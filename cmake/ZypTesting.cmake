@@ -27,14 +27,20 @@ function(zyp_add_area_folders)
   endforeach()
 endfunction()
 
-# zyp_add_test(<name> SOURCES <files...> [LIBRARIES <libs...>] [LOCK <resource>]
-#              [LABELS <labels...>] [TIMEOUT <seconds>])
+# zyp_add_test(<name> SOURCES <files...> [LIBRARIES <libs...>]
+#              [LOCK <resource> | PREFIX <name>] [LABELS <labels...>]
+#              [TIMEOUT <seconds>] [COST <seconds>])
 # LOCK e2e serialises every test that reaches beyond its own process: the
 # queue manager's window class and pipe, the cookie folder, the registry key,
 # broadcasts, visible or activated windows on the shared desktop, the
-# notification area and system settings. Tests under Wine share one prefix.
+# notification area and system settings. Tests under Wine share one prefix,
+# except those given a PREFIX of their own: they run in
+# <build>/prefixes/<name>/wineprefix (scripts/test starts it as a copy of the
+# shared one), with everything above to themselves, beside the others.
+# COST, about how long the program's tests take, lets ctest start the long
+# ones first.
 function(zyp_add_test name)
-  cmake_parse_arguments(T "" "LOCK;TIMEOUT" "SOURCES;LIBRARIES;LABELS" ${ARGN})
+  cmake_parse_arguments(T "" "LOCK;PREFIX;TIMEOUT;COST" "SOURCES;LIBRARIES;LABELS" ${ARGN})
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_LIBRARIES} GTest::gtest_main)
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR})
@@ -44,6 +50,14 @@ function(zyp_add_test name)
   set(props TIMEOUT ${T_TIMEOUT})
   if(T_LOCK)
     list(APPEND props RESOURCE_LOCK ${T_LOCK})
+  endif()
+  if(T_PREFIX)
+    set(folder ${CMAKE_BINARY_DIR}/prefixes/${T_PREFIX})
+    file(MAKE_DIRECTORY ${folder})
+    list(APPEND props ENVIRONMENT ZYP_BUILD_DIR=${folder})
+  endif()
+  if(T_COST)
+    list(APPEND props COST ${T_COST})
   endif()
   if(T_LABELS)
     list(APPEND props LABELS "${T_LABELS}")
