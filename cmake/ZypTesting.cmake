@@ -38,7 +38,10 @@ endfunction()
 # <build>/prefixes/<name>/wineprefix (scripts/test starts it as a copy of the
 # shared one), with everything above to themselves, beside the others.
 # COST, about how long the program's tests take, lets ctest start the long
-# ones first.
+# ones first. Tests that hold a lock come before those that hold none
+# (ZYP_LOCKED_TEST_COST), so that the chain they form never waits for a free
+# slot while the others run.
+set(ZYP_LOCKED_TEST_COST 10)
 function(zyp_add_test name)
   cmake_parse_arguments(T "" "LOCK;PREFIX;TIMEOUT;COST" "SOURCES;LIBRARIES;LABELS" ${ARGN})
   add_executable(${name} ${T_SOURCES})
@@ -55,6 +58,9 @@ function(zyp_add_test name)
     set(folder ${CMAKE_BINARY_DIR}/prefixes/${T_PREFIX})
     file(MAKE_DIRECTORY ${folder})
     list(APPEND props ENVIRONMENT ZYP_BUILD_DIR=${folder})
+  endif()
+  if(T_LOCK AND NOT T_COST)
+    set(T_COST ${ZYP_LOCKED_TEST_COST})
   endif()
   if(T_COST)
     list(APPEND props COST ${T_COST})
@@ -77,7 +83,7 @@ function(zyp_add_fuzzer name)
   target_link_libraries(${name} PRIVATE ${F_LIBRARIES})
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR})
   if(NOT F_SECONDS)
-    set(F_SECONDS 10)
+    set(F_SECONDS 5)
   endif()
   # New inputs go to a scratch folder; the seeds in the source tree stay as they are.
   set(scratch ${CMAKE_CURRENT_BINARY_DIR}/${name}.corpus)
