@@ -36,7 +36,8 @@ endfunction()
 # notification area and system settings. Tests under Wine share one prefix,
 # except those given a PREFIX of their own: they run in
 # <build>/prefixes/<name>/wineprefix (scripts/test starts it as a copy of the
-# shared one), with everything above to themselves, beside the others.
+# shared one), with everything above to themselves, beside the others, and
+# one at a time among themselves (the lock prefix:<name>).
 # COST, about how long the program's tests take, lets ctest start the long
 # ones first. Tests that hold a lock come before those that hold none
 # (ZYP_LOCKED_TEST_COST), so that the chain they form never waits for a free
@@ -51,13 +52,14 @@ function(zyp_add_test name)
     set(T_TIMEOUT 120)
   endif()
   set(props TIMEOUT ${T_TIMEOUT})
-  if(T_LOCK)
-    list(APPEND props RESOURCE_LOCK ${T_LOCK})
-  endif()
   if(T_PREFIX)
     set(folder ${CMAKE_BINARY_DIR}/prefixes/${T_PREFIX})
     file(MAKE_DIRECTORY ${folder})
     list(APPEND props ENVIRONMENT ZYP_BUILD_DIR=${folder})
+    set(T_LOCK prefix:${T_PREFIX})
+  endif()
+  if(T_LOCK)
+    list(APPEND props RESOURCE_LOCK ${T_LOCK})
   endif()
   if(T_LOCK AND NOT T_COST)
     set(T_COST ${ZYP_LOCKED_TEST_COST})

@@ -75,6 +75,9 @@ TEST_F(PipeClientTest, OnlyAServerOfOurUserInOurSessionGetsAnything) {
     EXPECT_EQ(client.Write(request.data(), 20), c.served);
     if (c.served) {
       ASSERT_TRUE(PumpUntil([&] { return sent; }));
+      // The client's write has completed; the server's reader may take a
+      // moment more to record it.
+      ASSERT_TRUE(server.WaitForMessages(1, 5000)) << "the server read nothing";
       EXPECT_EQ(server.Messages(), std::vector<Bytes>{request});
     } else {
       // The connection is closed at once, with nothing written.
