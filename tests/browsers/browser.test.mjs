@@ -259,10 +259,16 @@ describe(`the extension in ${family}`, () => {
     await waitForDownload(browser.downloads, 'fallback.zip', fileBytes(BIG));
     await handOversEnded();
     assert.deepEqual(messagesFrom(from), []);
-    const problem = await waitFor(async () => {
-      const latest = await call('problem');
-      return latest?.text?.includes('fallback.zip') ? latest : undefined;
-    }, 'the word about fallback.zip');
+    /** @type {{ text?: string } | undefined} */
+    let seen;
+    const problem = await waitFor(
+      async () => {
+        seen = await call('problem');
+        return seen?.text?.includes('fallback.zip') ? seen : undefined;
+      },
+      'the word about fallback.zip',
+      { explain: () => `the last word was ${JSON.stringify(seen)}` },
+    );
     assert.match(problem?.text ?? '', /did not take it: .+ The browser downloads fallback\.zip itself\./);
     assert.equal((await call('notifications')).at(-1)?.message, problem.text, 'the notification says it too');
     await manager.stop();
@@ -280,10 +286,16 @@ describe(`the extension in ${family}`, () => {
       await waitForDownload(browser.downloads, 'unregistered.zip', fileBytes(BIG));
       await handOversEnded();
       assert.deepEqual(messagesFrom(from), []);
-      const problem = await waitFor(async () => {
-        const latest = await call('problem');
-        return latest?.text?.includes('unregistered.zip') ? latest : undefined;
-      }, 'the word about unregistered.zip');
+      /** @type {{ text?: string } | undefined} */
+      let seen;
+      const problem = await waitFor(
+        async () => {
+          seen = await call('problem');
+          return seen?.text?.includes('unregistered.zip') ? seen : undefined;
+        },
+        'the word about unregistered.zip',
+        { explain: () => `the last word was ${JSON.stringify(seen)}` },
+      );
       assert.match(problem?.text ?? '', /not registered.* The browser downloads unregistered\.zip itself\./);
       assert.equal((await call('notifications')).at(-1)?.message, problem.text, 'the notification says it too');
     } finally {

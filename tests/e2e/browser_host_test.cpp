@@ -262,9 +262,9 @@ TEST_F(BrowserHostTest, InputEndingWithRunsInFlightIsAnsweredFirst) {
 }
 
 // Each run takes the program's closing pause, so eight at a time deliver
-// about six a second: the test runs 200 here, bench/host/run.sh all 1,000.
+// about six a second: the test runs 100 here, bench/host/run.sh all 1,000.
 TEST_F(BrowserHostTest, PipelinedRequestsAreEachAnsweredAndDeliveredOnce) {
-  const int count = static_cast<int>(SizeFromEnvironment(L"ZYP_HOST_PIPELINED", 200));
+  const int count = static_cast<int>(SizeFromEnvironment(L"ZYP_HOST_PIPELINED", 100));
   StandInManager manager(journal_, {{L"ZYP_QM_IDLE_MS", L"60000"}});
   ASSERT_TRUE(manager.WaitReady());
   BrowserHostProcess& host = Host();
