@@ -62,6 +62,15 @@ void TestPipeServer::AcceptLoop() {
           ::GetOverlappedResult(pipe.Get(), &overlapped, &ignored, TRUE);
           return;
         }
+      } else if (error == ERROR_NO_DATA) {
+        // The client came and went before the connection was taken up: it
+        // has gone all the same.
+        {
+          std::lock_guard lock(mutex_);
+          ++clients_gone_;
+        }
+        changed_.notify_all();
+        continue;
       } else if (error != ERROR_PIPE_CONNECTED) {
         continue;
       }
