@@ -31,10 +31,15 @@ function page() {
 </body></html>`;
 }
 
+/** How long a held download waits for the browser to let go of it. */
+const HOLD_MS = 15000;
+
 export class Site {
   /** @type {{ path: string, cookie: string }[]} every request that came in */
   requests = [];
   #server = http.createServer((request, response) => this.#serve(request, response));
+  /** The held addresses already asked for once. */
+  #served = new Set();
   base = '';
 
   async start() {
@@ -50,12 +55,18 @@ export class Site {
   }
 
   /**
-   * The address of a download: /files/<name>?size=<bytes>.
+   * The address of a download: /files/<name>?size=<bytes>. A held one is for
+   * a download that the extension is to take over: the first request for it
+   * gets half the body and the rest only once the browser has let go of it
+   * (or after HOLD_MS), so that the browser cannot finish it first however
+   * slow the extension is to wake; later requests for it, such as the
+   * browser's own download started again, get the body at once.
    * @param {string} name
    * @param {number} size
+   * @param {boolean} [held]
    */
-  file(name, size) {
-    return `${this.base}/files/${name}?size=${size}`;
+  file(name, size, held = false) {
+    return `${this.base}/files/${name}?size=${size}${held ? '&held=1' : ''}`;
   }
 
   /**
@@ -74,7 +85,16 @@ export class Site {
       response.setHeader('Content-Type', 'application/octet-stream');
       response.setHeader('Content-Disposition', `attachment; filename="${url.pathname.slice('/files/'.length)}"`);
       response.setHeader('Content-Length', body.length);
-      response.end(body);
+      const address = url.pathname + url.search;
+      if (url.searchParams.get('held') !== '1' || this.#served.has(address)) {
+        response.end(body);
+        return;
+      }
+      this.#served.add(address);
+      const half = Math.floor(body.length / 2);
+      response.write(body.subarray(0, half));
+      const timer = setTimeout(() => response.end(body.subarray(half)), HOLD_MS);
+      response.on('close', () => clearTimeout(timer));
     } else {
       response.statusCode = 404;
       response.end();

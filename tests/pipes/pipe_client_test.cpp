@@ -2,7 +2,10 @@
 // received, connection states, waits and the throttle.
 #include "pipes/pipe_client.h"
 
+#include <optional>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "pipes/fast_mem_stream.h"
 #include "pipes/framing.h"
@@ -146,15 +149,27 @@ TEST_F(ConnectedTest, MultiPacketMessagesFollowTheReceivingRule) {
 }
 
 // Multi-packet messages are collected in a temporary file of their own.
+// The process's temporary folder is a scratch folder for the test, and the
+// one before it again afterwards: the next test in the process makes its own.
 class TemporaryFolderTest : public ConnectedTest {
  protected:
   void SetUp() override {
-    ::SetEnvironmentVariableW(L"TMP", folder_.Path().c_str());
-    ::SetEnvironmentVariableW(L"TEMP", folder_.Path().c_str());
+    for (const wchar_t* name : kNames) {
+      wchar_t value[MAX_PATH + 1] = {};
+      const DWORD length = ::GetEnvironmentVariableW(name, value, MAX_PATH + 1);
+      saved_.emplace_back(length > 0 && length <= MAX_PATH ? std::optional<std::wstring>(value) : std::nullopt);
+      ::SetEnvironmentVariableW(name, folder_.Path().c_str());
+    }
+  }
+  void TearDown() override {
+    for (std::size_t i = 0; i < saved_.size(); ++i)
+      ::SetEnvironmentVariableW(kNames[i], saved_[i] ? saved_[i]->c_str() : nullptr);
   }
   std::size_t TemporaryFiles() { return CountFiles(folder_.Path(), L"PMM*.tmp"); }
 
+  static constexpr const wchar_t* kNames[] = {L"TMP", L"TEMP"};
   zyp::testing::ScratchFolder folder_{L"pmm"};
+  std::vector<std::optional<std::wstring>> saved_;
 };
 
 TEST_F(TemporaryFolderTest, AMultiPacketMessageLivesInATemporaryFileWhileOpen) {
