@@ -10,11 +10,12 @@ namespace {
 TEST(Harness, FindsReadsAndAnswersAMessageBox) {
   ChildProcess child(L"e2e_message_box.exe", L"");
   ASSERT_TRUE(child.Started());
-  const RunResult shown = child.Wait(500ms);
-  EXPECT_FALSE(shown.finished);
-  EXPECT_TRUE(shown.windowShown);
   const auto dialog = WaitForDialog(child.Id(), 10s);
   ASSERT_TRUE(dialog.has_value());
+  // The box is up and waits for its answer: a wait sees its window and no end.
+  const RunResult shown = child.Wait(200ms);
+  EXPECT_FALSE(shown.finished);
+  EXPECT_TRUE(shown.windowShown);
   EXPECT_EQ(dialog->caption, L"E2eMessageBox");
   EXPECT_EQ(dialog->text, L"Something went wrong.");
   ASSERT_TRUE(PressOk(*dialog));
