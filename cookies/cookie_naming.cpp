@@ -5,14 +5,13 @@
 
 #include "platform/ascii_text.h"
 #include "platform/error.h"
+#include "platform/error_codes.h"
 
 namespace zyp::cookies {
 namespace {
 
 constexpr std::array<std::u16string_view, 8> kCommonDomainLabels = {u".com", u".co", u".org", u".net",
                                                                     u".gov", u".go", u".biz", u".mil"};
-
-constexpr std::uint32_t kErrorAlreadyExists = 183;
 
 // Everything up to and including the last "\" or ":"; empty when there is neither.
 std::u16string ParentPart(const std::u16string& path) {
@@ -117,7 +116,7 @@ bool CreateFolderPath(platform::Files& files, std::u16string path) {
     return true;
   } catch (const PlatformError& error) {
     // Another process may create the folder between the test above and here.
-    return error.Code() == kErrorAlreadyExists;
+    return error.Code() == platform::kErrorAlreadyExists;
   }
 }
 

@@ -4,16 +4,11 @@
 
 #include "intake/fixed_texts.h"
 #include "platform/error.h"
+#include "platform/error_codes.h"
 
 namespace zyp::intake {
 
 namespace {
-
-// Windows' error codes that the trace explains.
-constexpr std::uint32_t kFileNotFound = 2;
-constexpr std::uint32_t kAccessDenied = 5;
-constexpr std::uint32_t kSemaphoreTimeout = 121;
-constexpr std::uint32_t kPipeBusy = 231;
 
 void FileStep(Trace& trace, std::string_view op, const std::u16string& path, bool ok, std::uint32_t error) {
   trace.Step("file", [&](TraceLine& line) {
@@ -195,7 +190,7 @@ void TracedWindowing::TracePost(platform::WindowHandle window, std::uint32_t mes
     line.Flag("ok", ok);
     if (!ok) line.Number("error", error);
   });
-  if (!ownClose && error == kAccessDenied)
+  if (!ownClose && error == platform::kErrorAccessDenied)
     trace_.NoteCause(
         "the queue manager's window refused the control message: access denied (a manager running elevated must let "
         "WM_ZYP_PROGRESS through with ChangeWindowMessageFilterEx)");
@@ -250,16 +245,16 @@ void TracePipeAttempt(Trace& trace, std::uint32_t error, std::uint32_t serverPro
   switch (error) {
     case 0:
       return;
-    case kAccessDenied:
+    case platform::kErrorAccessDenied:
       trace.NoteCause(
           "the queue manager's pipe refused this client: access denied (a manager running elevated must give its "
           "pipe an access list that lets the user's medium-integrity processes write)");
       return;
-    case kFileNotFound:
+    case platform::kErrorFileNotFound:
       trace.NoteCause("the queue manager's window exists but its pipe does not");
       return;
-    case kSemaphoreTimeout:
-    case kPipeBusy:
+    case platform::kErrorSemaphoreTimeout:
+    case platform::kErrorPipeBusy:
       trace.NoteCause("no instance of the queue manager's pipe was free within the wait");
       return;
     default:

@@ -10,16 +10,11 @@
 #include "intake/utf8.h"
 #include "messaging/browser_request.h"
 #include "platform/error.h"
+#include "platform/error_codes.h"
 
 namespace zyp::messaging {
 
 namespace {
-
-// Windows' error codes that mean "nothing to remove" or "not ours to remove".
-constexpr std::uint32_t kFileNotFound = 2;
-constexpr std::uint32_t kPathNotFound = 3;
-constexpr std::uint32_t kDirNotEmpty = 145;
-constexpr std::uint32_t kAlreadyExists = 183;
 
 constexpr std::u16string_view kRegisterCommand = u"--register";
 constexpr std::u16string_view kUnregisterCommand = u"--unregister";
@@ -146,8 +141,9 @@ class Registration {
     // Another program's file in either folder keeps it, and no line says so:
     // it was never ours.
     for (const std::u16string& folder : {HostFolder(localAppData), VendorFolder(localAppData)})
-      removal(u"the folder " + folder,
-              [&] { return RemovedIfThere([&] { services_.files.RemoveEmptyDirectory(folder); }, {kDirNotEmpty}); });
+      removal(u"the folder " + folder, [&] {
+        return RemovedIfThere([&] { services_.files.RemoveEmptyDirectory(folder); }, {platform::kErrorDirNotEmpty});
+      });
     if (!removed && !failed) Print(u"Nothing was registered.");
     return failed ? kRegistrationFailed : kRegistrationDone;
   }
@@ -191,7 +187,7 @@ class Registration {
       return true;
     } catch (const PlatformError& error) {
       // Made meanwhile by someone else; a file of that name still fails.
-      if (error.Code() != kAlreadyExists || !services_.files.DirectoryExists(folder)) throw;
+      if (error.Code() != platform::kErrorAlreadyExists || !services_.files.DirectoryExists(folder)) throw;
       return false;
     }
   }
@@ -205,7 +201,7 @@ class Registration {
       return true;
     } catch (const PlatformError& error) {
       const std::uint32_t code = error.Code();
-      if (code != kFileNotFound && code != kPathNotFound &&
+      if (code != platform::kErrorFileNotFound && code != platform::kErrorPathNotFound &&
           std::find(leftBe.begin(), leftBe.end(), code) == leftBe.end())
         throw;
       return false;

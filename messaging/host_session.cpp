@@ -11,18 +11,18 @@
 #include "messaging/native_framing.h"
 #include "messaging/program_input.h"
 #include "platform/error.h"
+#include "platform/error_codes.h"
 
 namespace zyp::messaging {
 
 namespace {
 
 constexpr char kProgramName[] = "ZYPQueueAddURL.exe";
-constexpr std::uint32_t kErrorTimeout = 1460;  // ERROR_TIMEOUT
 
 std::string Utf8(const std::u16string& text) { return intake::ToUtf8(text); }
 
 std::string FailureMessage(const PlatformError& error) {
-  if (error.Code() == kErrorTimeout)
+  if (error.Code() == platform::kErrorTimeout)
     return std::string(kProgramName) + " did not end within " + std::to_string(HostSession::kRunLimitMs / 1000) +
            " s and was ended";
   return std::string(kProgramName) + " could not be run: " + Utf8(error.Message());

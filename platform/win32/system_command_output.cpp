@@ -3,24 +3,14 @@
 #include <algorithm>
 #include <string>
 
+#include "platform/error.h"
+#include "platform/win32/system_byte_streams.h"
+
 namespace zyp::win32 {
 
 namespace {
 
 bool Present(HANDLE handle) { return handle != nullptr && handle != INVALID_HANDLE_VALUE; }
-
-// Writes all units, each call taking what it can; stops once a call fails or
-// takes nothing, so that a reader that takes nothing never holds the command.
-template <typename Unit, typename WriteCall>
-void WriteAll(const Unit* units, std::size_t count, WriteCall write) {
-  while (count > 0) {
-    DWORD written = 0;
-    const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(count, 0x10000));
-    if (!write(units, chunk, &written) || written == 0) return;
-    units += written;
-    count -= written;
-  }
-}
 
 }  // namespace
 
@@ -42,9 +32,16 @@ void SystemCommandOutput::WriteLine(std::u16string_view line) {
   text += L"\r\n";
   DWORD mode = 0;
   if (::GetConsoleMode(output_, &mode)) {
-    WriteAll(text.data(), text.size(), [&](const wchar_t* units, DWORD count, DWORD* written) {
-      return ::WriteConsoleW(output_, units, count, written, nullptr) != FALSE;
-    });
+    // A console takes part of a long line at a time; one that takes nothing
+    // ends the line, so that it never holds the command.
+    const wchar_t* units = text.data();
+    for (std::size_t left = text.size(); left > 0;) {
+      DWORD written = 0;
+      const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(left, 0x10000));
+      if (!::WriteConsoleW(output_, units, chunk, &written, nullptr) || written == 0) return;
+      units += written;
+      left -= written;
+    }
     return;
   }
   // Unpaired surrogates become U+FFFD.
@@ -53,9 +50,11 @@ void SystemCommandOutput::WriteLine(std::u16string_view line) {
   if (length <= 0) return;
   std::string bytes(static_cast<std::size_t>(length), '\0');
   ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), bytes.data(), length, nullptr, nullptr);
-  WriteAll(bytes.data(), bytes.size(), [&](const char* units, DWORD count, DWORD* written) {
-    return ::WriteFile(output_, units, count, written, nullptr) != FALSE;
-  });
+  try {
+    SystemByteOutput(output_).Write(bytes.data(), bytes.size());
+  } catch (const PlatformError&) {
+    // Dropped: the exit code still tells how the command ended.
+  }
 }
 
 }  // namespace zyp::win32

@@ -67,6 +67,23 @@ describe(`the extension in ${family}`, () => {
     await page.click(`#${name.replace(/\W/g, '-')}`);
     return href;
   };
+  /**
+   * Waits for the extension's last word (what the popup shows) to be about
+   * the file; a wait in vain says what the last word was.
+   * @param {string} name
+   */
+  const wordAbout = async (name) => {
+    /** @type {{ text?: string } | undefined} */
+    let seen;
+    return waitFor(
+      async () => {
+        seen = await call('problem');
+        return seen?.text?.includes(name) ? seen : undefined;
+      },
+      `the word about ${name}`,
+      { explain: () => `the last word was ${JSON.stringify(seen)}` },
+    );
+  };
   /** Waits until no take-over is in progress. */
   const handOversEnded = () => waitFor(async () => ((await call('handovers')) === 0 ? true : undefined), 'the take-over to end');
 
@@ -261,16 +278,7 @@ describe(`the extension in ${family}`, () => {
     await waitForDownload(browser.downloads, 'fallback.zip', fileBytes(BIG));
     await handOversEnded();
     assert.deepEqual(messagesFrom(from), []);
-    /** @type {{ text?: string } | undefined} */
-    let seen;
-    const problem = await waitFor(
-      async () => {
-        seen = await call('problem');
-        return seen?.text?.includes('fallback.zip') ? seen : undefined;
-      },
-      'the word about fallback.zip',
-      { explain: () => `the last word was ${JSON.stringify(seen)}` },
-    );
+    const problem = await wordAbout('fallback.zip');
     assert.match(problem?.text ?? '', /did not take it: .+ The browser downloads fallback\.zip itself\./);
     assert.equal((await call('notifications')).at(-1)?.message, problem.text, 'the notification says it too');
     await manager.stop();
@@ -288,16 +296,7 @@ describe(`the extension in ${family}`, () => {
       await waitForDownload(browser.downloads, 'unregistered.zip', fileBytes(BIG));
       await handOversEnded();
       assert.deepEqual(messagesFrom(from), []);
-      /** @type {{ text?: string } | undefined} */
-      let seen;
-      const problem = await waitFor(
-        async () => {
-          seen = await call('problem');
-          return seen?.text?.includes('unregistered.zip') ? seen : undefined;
-        },
-        'the word about unregistered.zip',
-        { explain: () => `the last word was ${JSON.stringify(seen)}` },
-      );
+      const problem = await wordAbout('unregistered.zip');
       assert.match(problem?.text ?? '', /not registered.* The browser downloads unregistered\.zip itself\./);
       assert.equal((await call('notifications')).at(-1)?.message, problem.text, 'the notification says it too');
     } finally {
