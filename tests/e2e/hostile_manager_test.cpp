@@ -19,16 +19,18 @@ namespace {
 constexpr wchar_t kAddress[] = L"http://hostile.example.com/f.zip";
 constexpr char kMessage[] = "ADDURL:http://hostile.example.com/f.zip";
 
-// The largest temporary file of a multi-packet message seen so far, and the
-// largest working set the program had, watched while it runs.
+// The largest temporary file of a multi-packet message seen so far in the
+// program's temporary folder, and the largest working set the program had,
+// watched while it runs.
 struct Watch {
+  std::wstring tempFolder;
   std::uint64_t largestTempFile = 0;
   bool tempFileSeen = false;
   SIZE_T peakWorkingSet = 0;
 
   void Look(HANDLE process) {
     WIN32_FIND_DATAW data;
-    HANDLE find = ::FindFirstFileW((TempFolder() + L"PMM*.tmp").c_str(), &data);
+    HANDLE find = ::FindFirstFileW((tempFolder + L"PMM*.tmp").c_str(), &data);
     if (find != INVALID_HANDLE_VALUE) {
       do {
         tempFileSeen = true;
@@ -55,9 +57,12 @@ class HostileManager : public ManagerFreeTestWithParam<FloodCase> {};
 TEST_P(HostileManager, ReadsTheMessageThenFloodsTheClientToNoAvail) {
   StandInManager manager(journal_, {{L"ZYP_QM_FLOOD", GetParam().kind}, {L"ZYP_QM_IDLE_MS", L"60000"}});
   ASSERT_TRUE(manager.WaitReady());
-  ChildProcess program(kProgramExe, kAddress, {journal_.Variable()});
+  // A temporary folder of the program's own: test programs beside this
+  // one make files of the same kind in the shared one.
+  const zyp::testing::ScratchFolder temp(L"temp");
+  ChildProcess program(kProgramExe, kAddress, {journal_.Variable(), {L"TMP", temp.Path()}, {L"TEMP", temp.Path()}});
   ASSERT_TRUE(program.Started());
-  Watch watch;
+  Watch watch{temp.Path()};
   const auto deadline = std::chrono::steady_clock::now() + kRunBound + 10s;
   while (program.Running() && std::chrono::steady_clock::now() < deadline) {
     watch.Look(program.Process());

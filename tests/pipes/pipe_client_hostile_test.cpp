@@ -104,7 +104,8 @@ TEST_F(PipeClientTest, WhatNobodyListensForIsDroppedUnreadAndWhatIsTooLongIsDrop
   const Bytes piece = Pattern(kMaxPipeWrite, 7);
   const std::size_t pieces = kMaxMessageSize / piece.size() + 1;  // one piece too many
   const Bytes small = Pattern(10, 8);
-  const std::wstring folder = zyp::testing::TempFolder();
+  // The client's temporary files go to a folder of this test alone.
+  const zyp::testing::OwnTempFolder temp;
 
   for (const bool listening : {false, true}) {
     SCOPED_TRACE(listening ? "listening" : "nobody listening");
@@ -116,7 +117,6 @@ TEST_F(PipeClientTest, WhatNobodyListensForIsDroppedUnreadAndWhatIsTooLongIsDrop
       client.on_pipe_message = [&](PipeClient&, HANDLE, Stream& stream) { received.push_back(ReadAll(stream)); };
     ASSERT_TRUE(client.Connect(3000, true));
     ASSERT_TRUE(server.WaitForConnections(1, 5000));
-    const std::size_t filesBefore = CountFiles(folder, L"PMM*.tmp");
     // Too long in one piece, too long in many, then one that is not.
     server.Send(0, Pattern(static_cast<std::size_t>(kMaxMessageSize) + 1, 9));
     server.Send(0, start);
@@ -124,7 +124,7 @@ TEST_F(PipeClientTest, WhatNobodyListensForIsDroppedUnreadAndWhatIsTooLongIsDrop
     std::atomic<bool> fileSeen{false};
     std::thread watcher([&] {
       while (!done.load()) {
-        if (CountFiles(folder, L"PMM*.tmp") > filesBefore) fileSeen = true;
+        if (CountFiles(temp.Path(), L"PMM*.tmp") > 0) fileSeen = true;
         ::Sleep(5);
       }
     });
@@ -141,7 +141,7 @@ TEST_F(PipeClientTest, WhatNobodyListensForIsDroppedUnreadAndWhatIsTooLongIsDrop
     }
     done = true;
     watcher.join();
-    EXPECT_EQ(CountFiles(folder, L"PMM*.tmp"), filesBefore);
+    EXPECT_EQ(CountFiles(temp.Path(), L"PMM*.tmp"), 0u);
   }
 }
 

@@ -2,7 +2,6 @@
 // received, connection states, waits and the throttle.
 #include "pipes/pipe_client.h"
 
-#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -153,23 +152,9 @@ TEST_F(ConnectedTest, MultiPacketMessagesFollowTheReceivingRule) {
 // one before it again afterwards: the next test in the process makes its own.
 class TemporaryFolderTest : public ConnectedTest {
  protected:
-  void SetUp() override {
-    for (const wchar_t* name : kNames) {
-      wchar_t value[MAX_PATH + 1] = {};
-      const DWORD length = ::GetEnvironmentVariableW(name, value, MAX_PATH + 1);
-      saved_.emplace_back(length > 0 && length <= MAX_PATH ? std::optional<std::wstring>(value) : std::nullopt);
-      ::SetEnvironmentVariableW(name, folder_.Path().c_str());
-    }
-  }
-  void TearDown() override {
-    for (std::size_t i = 0; i < saved_.size(); ++i)
-      ::SetEnvironmentVariableW(kNames[i], saved_[i] ? saved_[i]->c_str() : nullptr);
-  }
-  std::size_t TemporaryFiles() { return CountFiles(folder_.Path(), L"PMM*.tmp"); }
+  std::size_t TemporaryFiles() { return CountFiles(temp_.Path(), L"PMM*.tmp"); }
 
-  static constexpr const wchar_t* kNames[] = {L"TMP", L"TEMP"};
-  zyp::testing::ScratchFolder folder_{L"pmm"};
-  std::vector<std::optional<std::wstring>> saved_;
+  zyp::testing::OwnTempFolder temp_;
 };
 
 TEST_F(TemporaryFolderTest, AMultiPacketMessageLivesInATemporaryFileWhileOpen) {
@@ -195,7 +180,7 @@ TEST_F(TemporaryFolderTest, AMultiPacketMessageLivesInATemporaryFileWhileOpen) {
 }
 
 TEST_F(TemporaryFolderTest, WithoutATemporaryFileTheMessageIsCollectedInMemory) {
-  const std::wstring missing = folder_.Path() + L"missing\\";
+  const std::wstring missing = temp_.Path() + L"missing\\";
   ::SetEnvironmentVariableW(L"TMP", missing.c_str());
   ::SetEnvironmentVariableW(L"TEMP", missing.c_str());
   Open();

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <iterator>
+
 #include "platform/win32/scoped_handle.h"
 
 namespace zyp::testing {
@@ -64,6 +66,20 @@ ScratchFolder::~ScratchFolder() {
     } while (::FindNextFileW(find.Get(), &data));
   }
   ::RemoveDirectoryW(path_.c_str());
+}
+
+OwnTempFolder::OwnTempFolder() {
+  for (std::size_t i = 0; i < std::size(kNames); ++i) {
+    wchar_t value[MAX_PATH + 1] = {};
+    const DWORD length = ::GetEnvironmentVariableW(kNames[i], value, MAX_PATH + 1);
+    if (length > 0 && length <= MAX_PATH) saved_[i] = value;
+    ::SetEnvironmentVariableW(kNames[i], folder_.Path().c_str());
+  }
+}
+
+OwnTempFolder::~OwnTempFolder() {
+  for (std::size_t i = 0; i < std::size(kNames); ++i)
+    ::SetEnvironmentVariableW(kNames[i], saved_[i] ? saved_[i]->c_str() : nullptr);
 }
 
 }  // namespace zyp::testing

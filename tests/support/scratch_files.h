@@ -3,6 +3,7 @@
 // away when it ends, named after the test process so that tests can run
 // side by side.
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -43,6 +44,26 @@ class ScratchFolder {
 
  private:
   std::wstring path_;
+};
+
+// A scratch folder that is the process's temporary folder (TMP and TEMP)
+// while it lives; the variables are as before afterwards. Tests that look
+// for the files a client leaves there see their own, not those of a test
+// program running beside them.
+class OwnTempFolder {
+ public:
+  OwnTempFolder();
+  ~OwnTempFolder();
+  OwnTempFolder(const OwnTempFolder&) = delete;
+  OwnTempFolder& operator=(const OwnTempFolder&) = delete;
+
+  // With its trailing "\".
+  const std::wstring& Path() const { return folder_.Path(); }
+
+ private:
+  static constexpr const wchar_t* kNames[] = {L"TMP", L"TEMP"};
+  ScratchFolder folder_{L"temp"};
+  std::optional<std::wstring> saved_[2];
 };
 
 }  // namespace zyp::testing
