@@ -9,9 +9,13 @@ import { setTimeout as sleep } from 'node:timers/promises';
 import { fileURLToPath } from 'node:url';
 
 export const root = path.resolve(path.dirname(fileURLToPath(import.meta.url)), '..', '..');
-/** The build tree under test: its bin folder holds the programs, its wineprefix the prefix. */
+/**
+ * The folder whose wineprefix the programs run in: the build tree under test,
+ * or a folder of these tests' own (ZYP_BUILD_DIR).
+ */
 export const build = path.resolve(process.env.ZYP_BUILD_DIR ?? path.join(root, 'build', 'windows'));
-export const bin = path.join(build, 'bin');
+/** The programs under test: ZYP_BIN_DIR, else the bin folder beside the prefix. */
+export const bin = path.resolve(process.env.ZYP_BIN_DIR ?? path.join(build, 'bin'));
 export const prefix = path.join(build, 'wineprefix');
 export const SETTINGS_KEY = 'HKCU\\Software\\Tarvesk Software\\Pelloran';
 const COMPANY_KEY = 'HKCU\\Software\\Tarvesk Software';
@@ -212,9 +216,10 @@ export function removeCookieFile(name) {
 
 /**
  * The programs of this test still running in the prefix: the host, the
- * program and the companions. Other tests may share the prefix (those
- * without the e2e lock run beside this one, with programs of their own);
- * these four run only under the lock. Their process ids and command lines.
+ * program and the companions. When the prefix is the build tree's, other
+ * tests may share it (those without the e2e lock run beside this one, with
+ * programs of their own); these four run only under the lock. Their process
+ * ids and command lines.
  */
 export function programsRunning() {
   const ours = /[\\/](ZYPBrowserHost|ZYPQueueAddURL|ZYPQueueManager|ZYPLinkExplorer)\.exe\b/i;

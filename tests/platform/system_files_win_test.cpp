@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <future>
 #include <string>
@@ -31,15 +32,28 @@ TEST(SystemFiles, FileHeldForAMomentIsReadOnceItIsFree) {
   UniqueHandle holder = HoldWithoutSharing(file.Path());
   ASSERT_TRUE(holder);
   SystemFiles files;
-  const auto started = Clock::now();
-  auto reading = std::async(std::launch::async, [&] { return files.ReadAll(U16(file.Path()), kNoLimit); });
+  std::atomic<ULONGLONG> readBegan{0};
+  auto reading = std::async(std::launch::async, [&] {
+    readBegan = ::GetTickCount64();
+    return files.ReadAll(U16(file.Path()), kNoLimit);
+  });
+  while (readBegan.load() == 0) std::this_thread::yield();
   std::this_thread::sleep_for(300ms);  // the other program's moment
   holder.Reset();
-  const platform::FileContent content = reading.get();
+  const ULONGLONG heldFor = ::GetTickCount64() - readBegan.load();
+  platform::FileContent content;
+  try {
+    content = reading.get();
+  } catch (const PlatformError& error) {
+    // Let go within the reader's window, the file must have been read. A
+    // machine so busy that this thread slept past the window proves nothing.
+    if (heldFor >= SystemFiles::kHeldFileRetryMs)
+      GTEST_SKIP() << "the file was let go only " << heldFor << " ms after the read began, after the window";
+    FAIL() << "let go " << heldFor << " ms after the read began, yet not read: error " << error.Code();
+  }
   ASSERT_EQ(content.status, platform::FileContent::Status::Read);
   const std::vector<std::uint8_t>& bytes = content.bytes;
   EXPECT_EQ(std::string(bytes.begin(), bytes.end()), "ZYP Parameter File\r\n");
-  EXPECT_GE(Clock::now() - started, 300ms);
 }
 
 TEST(SystemFiles, FileHeldForGoodFailsAfterASecondWithTheSharingViolation) {
