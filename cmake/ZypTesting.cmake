@@ -48,6 +48,7 @@ function(zyp_add_test name)
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_LIBRARIES} GTest::gtest_main)
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR})
+  zyp_use_test_headers(${name})
   if(NOT T_TIMEOUT)
     set(T_TIMEOUT 120)
   endif()
@@ -79,6 +80,15 @@ function(zyp_add_test name)
   else()
     gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120
                          PROPERTIES ${props})
+  endif()
+endfunction()
+
+# zyp_use_test_headers(<target>): test code that links GoogleTest compiles
+# with the test code's precompiled header, where there is one (see
+# tests/CMakeLists.txt).
+function(zyp_use_test_headers target)
+  if(TARGET zyp_test_headers)
+    target_precompile_headers(${target} REUSE_FROM zyp_test_headers)
   endif()
 endfunction()
 
