@@ -1,15 +1,16 @@
 #!/usr/bin/env bash
-# Release checks, run by scripts/test:
-# - reproducible: the package built in build/package and again from a copy of
-#   the sources in another folder, later and without the compiler cache, gives
-#   byte-identical programs and archives; a difference is named;
+# Release checks, run by scripts/test once the `windows` preset is built:
+# - reproducible: the programs of the `windows` preset (those the tests ran)
+#   and their archives, and scripts/package run on a copy of the sources in
+#   another folder, later and without the compiler cache, are byte-identical;
+#   a difference is named;
 # - shippable: the product archive, unpacked into a new folder, checks against
 #   its SHA256SUMS and, in a fresh Wine prefix, delivers a request to the
 #   stand-in queue manager from the test-peer archive; each browser family's
 #   extension archive holds the extension with its manifest and nothing of
 #   the tests.
-# Given a folder where scripts/lib/package-builds.sh has made both builds, it
-# checks those; without one, it makes them first. Either way the folder is
+# Given a folder where scripts/lib/release-build.sh has made its build, it
+# checks that one; without one, it makes it first. Either way the folder is
 # removed at the end.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
@@ -28,7 +29,15 @@ cleanup() {
   rm -rf "$work"
 }
 trap cleanup EXIT
-[ $# -ge 1 ] || scripts/lib/package-builds.sh "$work"
+tested=build/windows
+if [ ! -f "$tested/bin/ZYPQueueAddURL.exe" ]; then
+  echo "build the windows preset first: $tested/bin holds no programs"
+  exit 1
+fi
+[ $# -ge 1 ] || scripts/lib/release-build.sh "$work"
+export SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git log -1 --format=%ct)}
+echo "== the windows preset's archives"
+scripts/lib/pack-release.sh "$tested" "$work/dist-1" >/dev/null
 
 status=0
 differs() { # what, file 1, file 2
@@ -36,7 +45,7 @@ differs() { # what, file 1, file 2
   status=1
 }
 for exe in ZYPQueueAddURL.exe ZYPBrowserHost.exe ZYPQueueManager.exe ZYPLinkExplorer.exe; do
-  cmp -s "build/package/bin/$exe" "$work/build-2/bin/$exe" || differs "bin/$exe" "build/package/bin/$exe" "$work/build-2/bin/$exe"
+  cmp -s "$tested/bin/$exe" "$work/build-2/bin/$exe" || differs "bin/$exe" "$tested/bin/$exe" "$work/build-2/bin/$exe"
 done
 for zip in "$work"/dist-1/*.zip; do
   name=$(basename "$zip")
