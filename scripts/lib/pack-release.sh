@@ -15,7 +15,7 @@ dist=$(mkdir -p "$2" && cd "$2" && pwd)
 
 # Quiet unless something fails; then the whole output shows why.
 log=$build/package.log
-quiet() { "$@" >"$log" 2>&1 || { cat "$log" >&2; echo "scripts/package: failed: $*" >&2; exit 1; }; }
+quiet() { "$@" >"$log" 2>&1 || { cat "$log" >&2; echo "scripts/lib/pack-release.sh: failed: $*" >&2; exit 1; }; }
 rm -f "$build"/*.zip
 (cd "$build" && quiet cpack -G ZIP)
 
