@@ -2,6 +2,7 @@
 // The native port: one host run per request. A port held open would keep
 // Chromium's service worker alive for as long as it is open.
 import { api, browserTag, HOST_NAME } from './api.js';
+import { text } from './i18n.js';
 import { registerCommand } from './outcomes.js';
 
 /**
@@ -20,9 +21,9 @@ export async function sendToHost(request) {
   try {
     return await api.runtime.sendNativeMessage(HOST_NAME, request);
   } catch (error) {
-    const text = error instanceof Error ? error.message : String(error);
-    if (NOT_REGISTERED.some((words) => words.test(text))) return { outcome: 'no-host', message: text };
-    return { outcome: 'failed', message: `the browser could not talk to ZYPBrowserHost: ${text}` };
+    const reason = error instanceof Error ? error.message : String(error);
+    if (NOT_REGISTERED.some((words) => words.test(reason))) return { outcome: 'no-host', message: reason };
+    return { outcome: 'failed', message: text('browserCannotReachHost', reason) };
   }
 }
 

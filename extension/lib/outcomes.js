@@ -1,10 +1,13 @@
 // @ts-check
-// What the host's replies mean, in words for the user. Pure.
+// What the host's replies mean, in words for the person. Pure but for the
+// messages, which come from the browser's i18n.
+import { text } from './i18n.js';
 
 /**
  * @typedef {'delivered' | 'handed-over' | 'not-delivered' | 'failed' | 'refused' | 'no-host'} Outcome
  *   "no-host": the browser found no host registered under our name.
- * @typedef {{ outcome: Outcome, message: string }} Reply
+ * @typedef {{ outcome: Outcome, message: string, cookiesLeftOut?: number }} Reply
+ *   cookiesLeftOut: cookies the host could not carry and left out
  * @typedef {{ manager: 'running' | 'absent', version: string }} Status
  */
 
@@ -27,11 +30,6 @@ export function registerCommand(browserTag, extensionId) {
   return `ZYPBrowserHost.exe --register --${family}-extension-id ${extensionId}`;
 }
 
-/** @param {string} command */
-function notRegistered(command) {
-  return `ZYPBrowserHost is not registered for this browser. Run "${command}" once, in the folder of ZYPQueueAddURL.exe; then try again.`;
-}
-
 /**
  * @param {unknown} value
  * @returns {value is Record<string, unknown>}
@@ -40,9 +38,9 @@ function isObject(value) {
   return typeof value === 'object' && value !== null && !Array.isArray(value);
 }
 
-/** @param {unknown} text */
-function message(text) {
-  return typeof text === 'string' ? text.slice(0, MAX_MESSAGE_LENGTH) : '';
+/** @param {unknown} value */
+function message(value) {
+  return typeof value === 'string' ? value.slice(0, MAX_MESSAGE_LENGTH) : '';
 }
 
 /**
@@ -51,9 +49,13 @@ function message(text) {
  * @returns {Reply}
  */
 export function readReply(value) {
-  if (isObject(value) && typeof value.outcome === 'string' && OUTCOMES.has(value.outcome))
-    return { outcome: /** @type {Outcome} */ (value.outcome), message: message(value.message) };
-  return { outcome: 'failed', message: 'ZYPBrowserHost sent a reply without an outcome.' };
+  if (!isObject(value) || typeof value.outcome !== 'string' || !OUTCOMES.has(value.outcome))
+    return { outcome: 'failed', message: text('replyWithoutOutcome') };
+  /** @type {Reply} */
+  const reply = { outcome: /** @type {Outcome} */ (value.outcome), message: message(value.message) };
+  const leftOut = value.cookiesLeftOut;
+  if (typeof leftOut === 'number' && Number.isSafeInteger(leftOut) && leftOut > 0) reply.cookiesLeftOut = leftOut;
+  return reply;
 }
 
 /**
@@ -86,14 +88,28 @@ export function problemText(reply, command) {
     case 'handed-over':
       return null;
     case 'no-host':
-      return notRegistered(command);
+      return text('hostNotRegistered', command);
     case 'not-delivered':
-      return `The queue manager did not take it: ${reply.message}`;
+      return text('notDelivered', reply.message);
     case 'refused':
-      return `ZYPBrowserHost refused it: ${reply.message}`;
+      return text('hostRefused', reply.message);
     case 'failed':
-      return `The hand-over failed: ${reply.message}`;
+      return text('handOverFailed', reply.message);
   }
+}
+
+/**
+ * What the person should know of a hand-over that the queue manager took or
+ * may still take; null when there is nothing to say.
+ * @param {Reply} reply
+ * @param {string} address what was handed over
+ */
+export function noticeText(reply, address) {
+  /** @type {string[]} */
+  const notes = [];
+  if (reply.outcome === 'handed-over') notes.push(text('handedOver', address));
+  if (tookIt(reply) && reply.cookiesLeftOut) notes.push(text('cookiesLeftOut', reply.cookiesLeftOut, address));
+  return notes.length > 0 ? notes.join(' ') : null;
 }
 
 /**
@@ -104,11 +120,10 @@ export function problemText(reply, command) {
  */
 export function statusText(status, reply, command) {
   if (status) {
-    const host = status.version ? ` (ZYPBrowserHost ${status.version})` : '';
-    return status.manager === 'running'
-      ? `The queue manager is running${host}.`
-      : `The queue manager is not running${host}. Start queue starts it.`;
+    if (status.manager === 'running')
+      return status.version ? text('managerRunningVersion', status.version) : text('managerRunning');
+    return status.version ? text('managerAbsentVersion', status.version) : text('managerAbsent');
   }
-  if (reply.outcome === 'no-host') return notRegistered(command);
-  return `ZYPBrowserHost did not say whether the queue manager runs: ${reply.message}`;
+  if (reply.outcome === 'no-host') return text('hostNotRegistered', command);
+  return text('statusUnknown', reply.message);
 }

@@ -33,3 +33,20 @@ export function linksInPage(selectionOnly) {
   const links = Array.from(document.links);
   return links.filter((link) => !selection || selection.containsNode(link, true)).map((link) => link.href);
 }
+
+/**
+ * The description of the video, audio element or image that shows or plays
+ * the address: its title, else its alternative text; "" when it has neither
+ * or is not found.
+ * @param {string} address the source, as the browser resolved it
+ * @returns {string}
+ */
+export function mediaTextInPage(address) {
+  for (const element of Array.from(document.querySelectorAll('img, video, audio'))) {
+    const media = /** @type {HTMLImageElement | HTMLMediaElement} */ (element);
+    if (media.currentSrc !== address && media.src !== address) continue;
+    const text = (media.getAttribute('title') ?? '').trim() || (media.getAttribute('alt') ?? '').trim();
+    if (text) return text;
+  }
+  return '';
+}

@@ -9,6 +9,12 @@ export const MAX_URL_LENGTH = 32768;
 /** The host takes at most this many addresses in one list. */
 export const MAX_LIST_LENGTH = 100000;
 /**
+ * The host reads requests of at most 64 MiB. A list request stays a mebibyte
+ * below, leaving room for a browser whose JSON writer escapes more than
+ * JSON.stringify does.
+ */
+export const MAX_LIST_REQUEST_BYTES = 63 * 1024 * 1024;
+/**
  * A page decides its title and link texts: a link around a whole page would
  * otherwise send megabytes to the queue manager as a description.
  */
@@ -109,12 +115,14 @@ export function linkRequest(type, url, context) {
 /**
  * The list request for a page's links: the addresses the queue manager can
  * fetch, in the page's order, each once (a link to a place in a page is a
- * link to the page), at most MAX_LIST_LENGTH; null when none is left.
+ * link to the page), at most MAX_LIST_LENGTH of them and at most
+ * maxBytes in all as the request's JSON; null when none is left.
  * @param {unknown} hrefs what the page gave: anything at all
+ * @param {number} [maxBytes]
  * @returns {{ request: ListRequest, left: number } | null} left: addresses
- *   beyond the limit
+ *   beyond the limits
  */
-export function listRequest(hrefs) {
+export function listRequest(hrefs, maxBytes = MAX_LIST_REQUEST_BYTES) {
   if (!Array.isArray(hrefs)) return null;
   /** @type {Set<string>} */
   const seen = new Set();
@@ -125,9 +133,34 @@ export function listRequest(hrefs) {
     seen.add(url.href);
   }
   if (seen.size === 0) return null;
-  const urls = Array.from(seen);
-  return {
-    request: { type: 'list', urls: urls.slice(0, MAX_LIST_LENGTH) },
-    left: Math.max(0, urls.length - MAX_LIST_LENGTH),
-  };
+  /** @type {ListRequest} */
+  const request = { type: 'list', urls: [] };
+  // The parsed addresses are ASCII (the URL parser encodes the rest), so
+  // characters count bytes. Each adds its JSON string, and a comma after the
+  // first.
+  let bytes = JSON.stringify(request).length;
+  for (const url of seen) {
+    const more = JSON.stringify(url).length + (request.urls.length > 0 ? 1 : 0);
+    if (request.urls.length === MAX_LIST_LENGTH || bytes + more > maxBytes) break;
+    request.urls.push(url);
+    bytes += more;
+  }
+  if (request.urls.length === 0) return null;
+  return { request, left: seen.size - request.urls.length };
+}
+
+/**
+ * The match pattern of the site whose access the extension needs to read
+ * the address's cookies or its page ("https://example.com/*"), or null for
+ * an address without cookies (ftp, blob:, …).
+ * @param {unknown} address
+ */
+export function siteAccessPattern(address) {
+  if (typeof address !== 'string' || !hasCookieScheme(address)) return null;
+  try {
+    const url = new URL(address);
+    return url.hostname === '' ? null : `${url.protocol}//${url.hostname}/*`;
+  } catch {
+    return null;
+  }
 }

@@ -4,7 +4,7 @@
 // settings, the last problem and every take-over in progress are kept in the
 // extension's local storage, never only in memory.
 import { api } from './api.js';
-import { normalizeSettings } from './settings.js';
+import { normalizeSettings, withSite, withoutSitesCovering } from './settings.js';
 
 /**
  * @typedef {import('./settings.js').Settings} Settings
@@ -32,6 +32,22 @@ export async function saveSettings(changes) {
   const settings = normalizeSettings({ ...(await loadSettings()), ...changes });
   await api.storage.local.set({ [SETTINGS]: settings });
   return settings;
+}
+
+/**
+ * Never takes a download from the site (a host name) or its subdomains.
+ * @param {string} site
+ */
+export async function neverTakeOverFrom(site) {
+  return saveSettings({ neverSites: withSite((await loadSettings()).neverSites, site) });
+}
+
+/**
+ * Takes downloads from the host over again: the sites that cover it leave the list.
+ * @param {string} host
+ */
+export async function takeOverAgainFrom(host) {
+  return saveSettings({ neverSites: withoutSitesCovering((await loadSettings()).neverSites, host) });
 }
 
 /** @param {string} text */

@@ -3,10 +3,13 @@
 // cancelled before it writes anything and handed to the queue manager; when
 // the manager neither took it nor may still take it, the browser downloads
 // it again, so nothing is lost.
+import { mayAccess } from './access.js';
 import { api, browserTag } from './api.js';
+import { watchDownloads } from './download_events.js';
+import { text } from './i18n.js';
 import { sendToHost, hostRegisterCommand } from './native.js';
 import { reportProblem } from './notify.js';
-import { problemText, readReply, tookIt } from './outcomes.js';
+import { noticeText, problemText, readReply, tookIt } from './outcomes.js';
 import { hasCookieScheme, linkRequest } from './requests.js';
 import { fileName, shouldTakeOver } from './settings.js';
 import { dropHandover, loadHandovers, loadSettings, saveHandover } from './storage.js';
@@ -20,31 +23,21 @@ import { dropHandover, loadHandovers, loadSettings, saveHandover } from './stora
 /** This run of the background: a take-over of another run was cut off with it. */
 const WORKER = crypto.randomUUID();
 
-/**
- * Watches the browser's downloads. Chromium asks for a file name before it
- * creates the file, and tells the name only then; Firefox tells it when the
- * download is created, before it writes.
- */
+/** Watches the browser's downloads. */
 export function listenForDownloads() {
-  const { downloads } = api;
-  if (downloads.onDeterminingFilename) {
-    downloads.onDeterminingFilename.addListener((item, suggest) => {
-      // The download waits for the answer; an empty one keeps the browser's name.
-      void consider(item).finally(() => suggest());
-      return true;
-    });
-  } else {
-    downloads.onCreated.addListener((item) => void consider(item));
-  }
+  watchDownloads(api.downloads, browserTag, consider);
 }
 
 /**
- * Takes the download over when the settings say so.
+ * Takes the download over when the settings say so and the extension may
+ * read the site's cookies: without them the manager would fetch it without
+ * the login, so the browser keeps it.
  * @param {DownloadItem} item
  */
 async function consider(item) {
   try {
     if (!shouldTakeOver(item, await loadSettings(), api.runtime.id)) return;
+    if (!(await mayAccess(item.url))) return;
     const key = crypto.randomUUID();
     /** @type {Handover} */
     const handover = { url: item.url, name: fileName(item.filename), worker: WORKER };
@@ -54,7 +47,7 @@ async function consider(item) {
     if (await letGo(item.id)) await handOver(handover);
     await dropHandover(key);
   } catch (error) {
-    await reportProblem(`Taking over a download failed: ${error instanceof Error ? error.message : String(error)}`);
+    await reportProblem(text('takeOverFailed', error instanceof Error ? error.message : String(error)));
   }
 }
 
@@ -97,7 +90,14 @@ async function handOver(handover) {
   } catch (error) {
     reply = readReply({ outcome: 'failed', message: error instanceof Error ? error.message : String(error) });
   }
-  if (!tookIt(reply)) await fallBack(handover, problemText(reply, hostRegisterCommand()) ?? '');
+  if (!tookIt(reply)) {
+    await fallBack(handover, problemText(reply, hostRegisterCommand()) ?? '');
+    return;
+  }
+  // Handed over but not confirmed, or without some cookies: the browser's
+  // own download is gone, so the person hears of it.
+  const notice = noticeText(reply, handover.url);
+  if (notice) await reportProblem(notice);
 }
 
 /**
@@ -115,10 +115,10 @@ async function fallBack(handover, why) {
     );
   } catch (error) {
     const reason = error instanceof Error ? error.message : String(error);
-    await reportProblem(`${why} The browser could not download ${name} again either (${reason}): ${handover.url}`);
+    await reportProblem(text('browserCannotDownloadEither', why, name, reason, handover.url));
     return;
   }
-  await reportProblem(`${why} The browser downloads ${name} itself.`);
+  await reportProblem(text('browserDownloadsItself', why, name));
 }
 
 /**
@@ -129,7 +129,7 @@ async function fallBack(handover, why) {
 export async function recoverHandovers() {
   for (const [key, handover] of await loadHandovers()) {
     if (handover.worker === WORKER) continue;
-    await fallBack(handover, 'The hand-over was cut off when the browser stopped the extension.');
+    await fallBack(handover, text('handOverCutOff'));
     await dropHandover(key);
   }
 }

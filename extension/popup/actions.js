@@ -1,5 +1,6 @@
 // @ts-check
 // What the popup's controls do, apart from the page itself.
+import { text } from '../lib/i18n.js';
 import { sendToHost, hostRegisterCommand } from '../lib/native.js';
 import { problemText, readReply, readStatus, statusText } from '../lib/outcomes.js';
 
@@ -24,5 +25,5 @@ export async function managerStatus() {
  */
 export async function queue(action) {
   const reply = readReply(await sendToHost({ type: 'queue', action }));
-  return problemText(reply, hostRegisterCommand()) ?? (action === 'start' ? 'Queue started.' : 'Queue stopped.');
+  return problemText(reply, hostRegisterCommand()) ?? text(action === 'start' ? 'queueStarted' : 'queueStopped');
 }

@@ -1,7 +1,16 @@
 // What the host's replies mean for the user.
 import assert from 'node:assert/strict';
 import { describe, it } from 'node:test';
-import { problemText, readReply, readStatus, registerCommand, statusText, tookIt } from '../lib/outcomes.js';
+import './english.js';
+import {
+  noticeText,
+  problemText,
+  readReply,
+  readStatus,
+  registerCommand,
+  statusText,
+  tookIt,
+} from '../lib/outcomes.js';
 
 describe('readReply', () => {
   it('takes the outcome and message the host sent', () => {
@@ -14,6 +23,12 @@ describe('readReply', () => {
   it('counts anything else as a failure', () => {
     for (const answer of [undefined, null, 'delivered', [], { outcome: 'perfect' }, { message: 'no outcome' }])
       assert.equal(readReply(answer).outcome, 'failed', JSON.stringify(answer));
+  });
+
+  it('takes the count of cookies the host left out, when it is one', () => {
+    assert.equal(readReply({ outcome: 'delivered', message: '', cookiesLeftOut: 2 }).cookiesLeftOut, 2);
+    for (const count of [0, -1, 1.5, '2', 2 ** 60, null])
+      assert.equal('cookiesLeftOut' in readReply({ outcome: 'delivered', message: '', cookiesLeftOut: count }), false);
   });
 
   it('keeps a host message short enough for a notification', () => {
@@ -49,6 +64,25 @@ describe('problemText', () => {
   });
 });
 
+describe('noticeText', () => {
+  const address = 'https://example.com/a.zip';
+
+  it('says that a hand-over is in the pipe but unconfirmed, with the address', () => {
+    assert.match(noticeText({ outcome: 'handed-over', message: '' }, address) ?? '', /in its pipe but has not confirmed it yet/);
+    assert.match(noticeText({ outcome: 'handed-over', message: '' }, address) ?? '', /https:\/\/example\.com\/a\.zip/);
+  });
+
+  it('says how many cookies went missing from a hand-over that went through', () => {
+    const said = noticeText({ outcome: 'delivered', message: '', cookiesLeftOut: 3 }, address) ?? '';
+    assert.match(said, /without 3 of its cookies/);
+    assert.equal(noticeText({ outcome: 'refused', message: '', cookiesLeftOut: 3 }, address), null);
+  });
+
+  it('says nothing of a plain delivery', () => {
+    assert.equal(noticeText({ outcome: 'delivered', message: 'ok' }, address), null);
+  });
+});
+
 describe('registerCommand', () => {
   it('needs no id for the ids registered by default, names any other', () => {
     assert.equal(registerCommand('CH', 'bbfoidedccldpkpienckfkdpmffjbkbm'), 'ZYPBrowserHost.exe --register');
@@ -69,7 +103,7 @@ describe('status', () => {
     assert.deepEqual(running, { manager: 'running', version: '1.0.0' });
     assert.match(statusText(running, readReply(running), command), /is running/);
     const absent = readStatus({ manager: 'absent', version: '1.0.0' });
-    assert.match(statusText(absent, readReply(absent), command), /not running.*Start queue starts it/);
+    assert.match(statusText(absent, readReply(absent), command), /not running.*Press "Start queue" to start it/);
   });
 
   it('says when the host is missing, and what the browser said otherwise', () => {

@@ -3,12 +3,14 @@ import assert from 'node:assert/strict';
 import { describe, it } from 'node:test';
 import {
   MAX_LIST_LENGTH,
+  MAX_LIST_REQUEST_BYTES,
   MAX_TEXT_LENGTH,
   MAX_URL_LENGTH,
   cookieList,
   isTransferable,
   linkRequest,
   listRequest,
+  siteAccessPattern,
 } from '../lib/requests.js';
 
 describe('cookieList', () => {
@@ -112,4 +114,38 @@ describe('listRequest', () => {
     assert.equal(list?.request.urls.at(-1), `http://a.example/${MAX_LIST_LENGTH - 1}`);
     assert.equal(list?.left, 3);
   });
+
+  it('stops before the request outgrows what the host reads, and counts the rest', () => {
+    // 70,000 links of 1,000 characters: far more than the host's 64 MiB.
+    const path = 'p'.repeat(1000 - 'http://a.example/00000/'.length);
+    const hrefs = Array.from({ length: 70000 }, (_, n) => `http://a.example/${String(n).padStart(5, '0')}/${path}`);
+    const list = listRequest(hrefs);
+    assert.ok(list);
+    const bytes = Buffer.byteLength(JSON.stringify(list.request));
+    assert.ok(bytes <= MAX_LIST_REQUEST_BYTES, `${bytes} bytes`);
+    assert.ok(bytes > MAX_LIST_REQUEST_BYTES - 1002, `${bytes} bytes: one more link would have fitted`);
+    assert.equal(list.request.urls.length + list.left, hrefs.length);
+    assert.equal(list.request.urls.at(-1), hrefs[list.request.urls.length - 1]);
+  });
+
+  it('fills the request to the byte, addresses beyond ASCII as the parser encodes them', () => {
+    const hrefs = ['http://a.example/1', 'http://ä.example/😀'];
+    const both = Buffer.byteLength(JSON.stringify({ type: 'list', urls: hrefs.map((href) => new URL(href).href) }));
+    assert.equal(listRequest(hrefs, both)?.left, 0);
+    assert.deepEqual(listRequest(hrefs, both - 1)?.request.urls, [hrefs[0]]);
+    assert.equal(listRequest(hrefs, both - 1)?.left, 1);
+    assert.equal(listRequest(hrefs.slice(0, 1), both - 40), null);
+  });
+});
+
+describe('siteAccessPattern', () => {
+  const cases = [
+    ['https://www.example.com:8443/a?b#c', 'https://www.example.com/*'],
+    ['http://127.0.0.1:8080/', 'http://127.0.0.1/*'],
+    ['ftp://files.example.com/a', null],
+    ['blob:https://example.com/1', null],
+    ['not an address', null],
+  ];
+  for (const [address, expected] of cases)
+    it(`${address} → ${expected}`, () => assert.equal(siteAccessPattern(address), expected));
 });

@@ -1,18 +1,79 @@
 // The take-over setting and which downloads it takes.
 import assert from 'node:assert/strict';
 import { describe, it } from 'node:test';
-import { DEFAULT_SETTINGS, fileName, normalizeSettings, parseFileTypes, shouldTakeOver } from '../lib/settings.js';
+import {
+  DEFAULT_SETTINGS,
+  MAX_ENTRIES,
+  fileName,
+  hasFileType,
+  normalizeSettings,
+  parseFileTypes,
+  parseSites,
+  shouldTakeOver,
+  withSite,
+  withoutSitesCovering,
+} from '../lib/settings.js';
 
 describe('parseFileTypes', () => {
+  /** @type {[string, string[], string[]][]} text, types taken, entries refused */
   const cases = [
-    ['zip rar', ['zip', 'rar']],
-    ['ZIP, .rar;*.7z\n\tiso', ['zip', 'rar', '7z', 'iso']],
-    ['zip zip ZIP', ['zip']],
-    ['', []],
-    ['a/b ../x "q" tar.gz', []],
+    ['zip rar', ['zip', 'rar'], []],
+    ['ZIP, .rar;*.7z\n\tiso', ['zip', 'rar', '7z', 'iso'], []],
+    ['zip zip ZIP', ['zip'], []],
+    ['', [], []],
+    ['  \n ', [], []],
+    ['tar.gz', ['tar.gz'], []],
+    ['*.zip|*.rar', ['zip', 'rar'], []],
+    ['.zip.rar', ['zip.rar'], []],
+    ['a/b ../x "q" zip *zip', ['zip'], ['a/b', '../x', '"q"', '*zip']],
+    ['a..b tar. .', [], ['a..b', 'tar.', '.']],
   ];
-  for (const [text, expected] of cases)
-    it(JSON.stringify(text), () => assert.deepEqual(parseFileTypes(text), expected));
+  for (const [text, types, refused] of cases)
+    it(JSON.stringify(text), () => assert.deepEqual(parseFileTypes(text), { entries: types, refused }));
+
+  it(`keeps at most ${MAX_ENTRIES} types`, () => {
+    const text = Array.from({ length: MAX_ENTRIES + 5 }, (_, n) => `t${n}`).join(' ');
+    assert.equal(parseFileTypes(text).entries.length, MAX_ENTRIES);
+  });
+});
+
+describe('hasFileType', () => {
+  /** @type {[string, string[], boolean][]} */
+  const cases = [
+    ['/tmp/A.ZIP', ['zip'], true],
+    ['/tmp/a.tar.gz', ['tar.gz'], true],
+    ['/tmp/a.tar.gz', ['gz'], true],
+    ['/tmp/a.gz', ['tar.gz'], false],
+    ['/tmp/atar.gz', ['tar.gz'], false],
+    ['/tmp/.zip', ['zip'], false],
+    ['/tmp/README', ['zip'], false],
+    ['C:\\x.zip\\README', ['zip'], false],
+    ['/tmp/README', [], true],
+  ];
+  for (const [path, types, expected] of cases)
+    it(`${path} with ${JSON.stringify(types)}: ${expected}`, () => assert.equal(hasFileType(path, types), expected));
+});
+
+describe('parseSites', () => {
+  it('takes host names as people write them: any case, with a leading dot or star, or an address on the site', () => {
+    assert.deepEqual(parseSites('Example.COM *.cdn.example.net, .old.example.org|https://www.example.com/a?b#c ftp://files.example.com'), {
+      entries: ['example.com', 'cdn.example.net', 'old.example.org', 'www.example.com', 'files.example.com'],
+      refused: [],
+    });
+  });
+
+  it('refuses what names no site', () => {
+    assert.deepEqual(parseSites('file:///etc javascript:alert(1) user@example.com http:// %% *.'), {
+      entries: [],
+      refused: ['file:///etc', 'javascript:alert(1)', 'user@example.com', 'http://', '%%', '*.'],
+    });
+  });
+
+  it('adds a site once and takes back every site that covers a host', () => {
+    assert.deepEqual(withSite(withSite([], 'example.com'), 'example.com'), ['example.com']);
+    assert.deepEqual(withoutSitesCovering(['example.com', 'www.example.com', 'other.org'], 'www.example.com'), ['other.org']);
+    assert.deepEqual(withoutSitesCovering(['www.example.com'], 'example.com'), ['www.example.com']);
+  });
 });
 
 describe('normalizeSettings', () => {
@@ -29,11 +90,19 @@ describe('normalizeSettings', () => {
   });
 
   it('cleans what it keeps', () => {
-    assert.deepEqual(normalizeSettings({ takeOver: true, fileTypes: ['.ZIP', 7, 'iso', ''], minSizeKB: '12.7' }), {
+    const stored = { takeOver: true, fileTypes: ['.ZIP', 7, 'iso', ''], minSizeKB: '12.7', neverSites: ['A.example', 'x/'] };
+    assert.deepEqual(normalizeSettings(stored), {
       takeOver: true,
       fileTypes: ['zip', 'iso'],
       minSizeKB: 12,
+      neverSites: ['a.example', 'x'],
     });
+  });
+
+  it('takes any type only for a list left empty, never for one whose every entry is refused', () => {
+    assert.deepEqual(normalizeSettings({ fileTypes: [] }).fileTypes, []);
+    assert.deepEqual(normalizeSettings({ fileTypes: ['a/b', '*zip'] }).fileTypes, DEFAULT_SETTINGS.fileTypes);
+    assert.deepEqual(normalizeSettings({ fileTypes: [7] }).fileTypes, DEFAULT_SETTINGS.fileTypes);
   });
 });
 
@@ -46,7 +115,7 @@ describe('fileName', () => {
 });
 
 describe('shouldTakeOver', () => {
-  const settings = { takeOver: true, fileTypes: ['zip', 'iso'], minSizeKB: 100 };
+  const settings = { takeOver: true, fileTypes: ['zip', 'iso', 'tar.gz'], minSizeKB: 100, neverSites: ['never.example'] };
   const item = {
     url: 'https://example.com/files/a.zip',
     filename: '/home/me/Downloads/A.ZIP',
@@ -71,6 +140,11 @@ describe('shouldTakeOver', () => {
     ['a size not known yet (Firefox)', { totalBytes: -1 }, {}, true],
     ['a size known only as the file size', { totalBytes: 0, fileSize: 10 }, {}, false],
     ['a download that is over', { state: 'complete' }, {}, false],
+    ['a type of several dots', { filename: '/tmp/a.tar.gz' }, {}, true],
+    ['from a site never taken over', { url: 'https://never.example/a.zip' }, {}, false],
+    ['from a subdomain of it', { url: 'https://dl.never.example/a.zip' }, {}, false],
+    ['from a page of it', { referrer: 'https://www.never.example/page' }, {}, false],
+    ['from a site that only ends alike', { url: 'https://notnever.example/a.zip' }, {}, true],
   ];
   for (const [what, itemChanges, settingsChanges, expected] of cases)
     it(`${what}: ${expected ? 'taken' : 'left to the browser'}`, () =>

@@ -1,12 +1,20 @@
 // @ts-check
 // Test builds only: the extension's background, plus what the tests call
-// through the page relay: the menu items and the handler they call, the popup's
-// actions, the settings, what the extension knows of downloads, and the
-// notifications it showed.
+// through the page relay: the menu items with their titles and the handler
+// they call, the popup (what it shows, and its actions), the settings, the
+// site access, what the extension knows of downloads, and the notifications
+// it showed.
 import '../background.js';
 import { api } from '../lib/api.js';
 import { MENU, handleMenuClick } from '../lib/menus.js';
-import { loadHandovers, loadProblem, saveSettings } from '../lib/storage.js';
+import {
+  loadHandovers,
+  loadProblem,
+  loadSettings,
+  neverTakeOverFrom,
+  saveSettings,
+  takeOverAgainFrom,
+} from '../lib/storage.js';
 import { managerStatus, queue } from '../popup/actions.js';
 
 /**
@@ -23,6 +31,44 @@ const create = api.notifications.create.bind(api.notifications);
 };
 
 /**
+ * The menu items' titles and contexts as the extension gave them, by id:
+ * neither browser tells them later.
+ * @type {Record<string, { title: string, contexts: string[] }>}
+ */
+const menuItems = {};
+const createMenu = api.contextMenus.create.bind(api.contextMenus);
+/** @type {any} */ (api.contextMenus).create = (/** @type {chrome.contextMenus.CreateProperties} */ properties) => {
+  menuItems[String(properties.id)] = { title: properties.title ?? '', contexts: [...(properties.contexts ?? [])] };
+  return createMenu(properties);
+};
+
+/**
+ * What the popup showed, from its report (testing/popup-report.js); one
+ * popup at a time.
+ * @type {((shown: { lang: string, text: string }) => void) | null}
+ */
+let popupShown = null;
+
+/**
+ * Opens the popup's page in a tab behind the test page, as it opens over
+ * that page, and returns what it showed once it had asked the queue manager.
+ * @param {chrome.tabs.Tab} tab the test page
+ */
+async function showPopup(tab) {
+  const report = new Promise((resolve) => (popupShown = resolve));
+  const popup = await api.tabs.create({ url: api.runtime.getURL('popup/popup.html'), active: false, windowId: tab.windowId });
+  try {
+    return await report;
+  } finally {
+    popupShown = null;
+    if (popup.id !== undefined) await api.tabs.remove(popup.id);
+  }
+}
+
+/** The test site's access pattern. */
+const TEST_SITE = ['http://127.0.0.1/*'];
+
+/**
  * Settles once the browser has told the background that it was installed:
  * the background's own listener, added first, has asked for the menu items
  * by then, and later calls are handled after those.
@@ -31,7 +77,14 @@ const installed = new Promise((resolve) => api.runtime.onInstalled.addListener((
 
 /** @type {Record<string, (tab: chrome.tabs.Tab, ...args: any[]) => Promise<unknown>>} */
 const calls = {
-  click: (tab, info) => handleMenuClick(info, tab),
+  // A person's click lets the extension ask for a site's access, and a
+  // headless browser's prompt would wait for ever: the relayed click
+  // reaches the handler a moment later, when the browser no longer takes it
+  // for the person's.
+  click: async (tab, info) => {
+    await new Promise((resolve) => setTimeout(resolve, 0));
+    return handleMenuClick(info, tab);
+  },
   // Updating an item that does not exist fails: the ids of those that do.
   menus: async () => {
     await installed;
@@ -46,9 +99,21 @@ const calls = {
     }
     return found;
   },
+  menuItems: async () => {
+    await installed;
+    return menuItems;
+  },
+  popup: (tab) => showPopup(tab),
+  uiLanguage: async () => api.i18n.getUILanguage(),
   status: () => managerStatus(),
   queue: (_tab, action) => queue(action),
   settings: (_tab, changes) => saveSettings(changes),
+  loadSettings: () => loadSettings(),
+  neverTakeOverFrom: (_tab, site) => neverTakeOverFrom(site),
+  takeOverAgainFrom: (_tab, host) => takeOverAgainFrom(host),
+  hasSiteAccess: () => api.permissions.contains({ origins: TEST_SITE }),
+  // As a person takes the site permissions back in Firefox's add-on manager.
+  withholdSiteAccess: () => api.permissions.remove({ origins: ['http://*/*', 'https://*/*', ...TEST_SITE] }),
   problem: () => loadProblem(),
   handovers: async () => (await loadHandovers()).size,
   downloads: () => api.downloads.search({}),
@@ -56,6 +121,10 @@ const calls = {
 };
 
 api.runtime.onMessage.addListener((message, sender, sendResponse) => {
+  if (message?.zypPopupShown && sender.id === api.runtime.id && sender.url?.startsWith(api.runtime.getURL('popup/'))) {
+    popupShown?.(message.zypPopupShown);
+    return false;
+  }
   const name = message?.zypTest;
   const tab = sender.tab;
   // Only the relay of a test page on this machine, and only the calls above.

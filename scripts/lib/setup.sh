@@ -13,8 +13,8 @@ ZYP_PACKAGES=(
 # tests: Debian's when the machine has none.
 ZYP_NODE_PACKAGES=()
 command -v node >/dev/null 2>&1 || ZYP_NODE_PACKAGES=(nodejs npm)
-# The browser families the tests drive.
-ZYP_BROWSER_PACKAGES=(chromium firefox-esr)
+# The browser families the tests drive, and their German interface.
+ZYP_BROWSER_PACKAGES=(chromium firefox-esr chromium-l10n firefox-esr-l10n-de)
 
 zyp_install_packages() { # [more packages...]
   local missing=()

@@ -6,6 +6,8 @@ import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
 import { after, before, describe, it } from 'node:test';
+import { fillMessage, readMessages } from '../../scripts/lib/locales.mjs';
+import { SOURCE } from '../../scripts/lib/extension-family.mjs';
 import { CHROMIUM_ID, TestBrowser, waitForDownload } from './browsers.mjs';
 import { COOKIES, Site, fileBytes } from './site.mjs';
 import {
@@ -120,8 +122,21 @@ describe(`the extension in ${family}`, () => {
     assert.deepEqual(problems, [], 'the test left something behind');
   });
 
-  it('puts its three items on the context menu', async () => {
-    assert.deepEqual(await call('menus'), ['zyp-add', 'zyp-explore', 'zyp-all']);
+  it('puts its items on the context menu: links, videos, sounds, pictures, pages', async () => {
+    assert.deepEqual(await call('menus'), ['zyp-add', 'zyp-explore', 'zyp-all', 'zyp-video', 'zyp-audio', 'zyp-image']);
+    const items = await call('menuItems');
+    assert.deepEqual(
+      Object.fromEntries(Object.entries(items).map(([id, item]) => [id, `${item.title} (${item.contexts.join(' ')})`])),
+      {
+        'zyp-add': 'Download with ZYP (link)',
+        'zyp-explore': 'Open in ZYP Link Explorer (link)',
+        'zyp-video': 'Download video with ZYP (video)',
+        'zyp-audio': 'Download audio with ZYP (audio)',
+        'zyp-image': 'Download image with ZYP (image)',
+        'zyp-all': 'Download all links with ZYP (page selection)',
+      },
+      'a picture inside a link gets both the link items and the image item',
+    );
   });
 
   it('hands a link over with its text, the cookies the page set and the user agent', async () => {
@@ -304,6 +319,147 @@ describe(`the extension in ${family}`, () => {
     }
   });
 
+  it("hands a video, a sound and a picture over: the source, its cookies, the element's description", async () => {
+    const media = await browser.running.newPage();
+    try {
+      await media.goto(site.media);
+      /** @type {[string, string, string, string][]} menu item, element, source, description */
+      const cases = [
+        ['zyp-video', 'video', `${site.base}/files/clip.webm?size=2048`, 'The clip'],
+        ['zyp-audio', 'audio', `${site.base}/files/sound.ogg?size=2048`, 'ZYP media page'],
+        ['zyp-image', 'image', `${site.base}/files/picture.png?size=64`, 'A picture'],
+      ];
+      for (const [menuItemId, mediaType, srcUrl, description] of cases) {
+        const from = journal.entries().length;
+        const info = { menuItemId, mediaType, srcUrl, pageUrl: site.media, frameId: 0, editable: false };
+        const reply = await browser.call(media, 'click', info);
+        assert.equal(reply.outcome, 'delivered', `${menuItemId}: ${JSON.stringify(reply)}`);
+        const [message, ...more] = messagesFrom(from);
+        assert.equal(more.length, 0, journal.tail());
+        assert.equal(message.text, `ADDURL:${srcUrl}[<{(${description})}>]`, menuItemId);
+        assert.equal(message.cookies, COOKIES.join('; '), `${menuItemId}: the cookies of the source`);
+      }
+      // A video the page makes itself has no address the manager could fetch; neither has a picture inside the page.
+      const made = await media.evaluate(() => /** @type {HTMLVideoElement} */ (document.getElementById('made')).src);
+      assert.match(made, /^blob:/);
+      /** @type {[string, string, string, RegExp][]} */
+      const refusals = [
+        ['zyp-video', 'video', made, /cannot download this video: the page puts it together itself/],
+        ['zyp-image', 'image', 'data:image/gif;base64,R0lGODlhAQABAAAAACw=', /cannot download this image: it is stored inside the page itself/],
+      ];
+      for (const [menuItemId, mediaType, srcUrl, why] of refusals) {
+        const from = journal.entries().length;
+        const reply = await browser.call(media, 'click', { menuItemId, mediaType, srcUrl, pageUrl: site.media, frameId: 0, editable: false });
+        assert.equal(reply.outcome, 'refused', JSON.stringify(reply));
+        assert.match(reply.message, why);
+        assert.equal((await call('notifications')).at(-1)?.message, reply.message, 'the notification says why');
+        assert.deepEqual(messagesFrom(from), []);
+      }
+    } finally {
+      await media.close();
+    }
+  });
+
+  it('leaves out, alone, a cookie that a cookie list cannot carry, and says so', async () => {
+    // Firefox keeps a tab in a cookie's value; Chromium refuses one but keeps a line separator.
+    await page.evaluate((value) => {
+      document.cookie = `odd=${value}; path=/`;
+    }, family === 'firefox' ? 'a\tb' : 'a\u2028b');
+    try {
+      const from = journal.entries().length;
+      const url = `${site.base}/files/first.zip`;
+      const info = { menuItemId: 'zyp-add', linkUrl: url, pageUrl: `${site.base}/`, frameId: 0, editable: false };
+      const reply = await call('click', family === 'firefox' ? { ...info, linkText: 'The first file' } : info);
+      assert.equal(reply.outcome, 'delivered', JSON.stringify(reply));
+      assert.equal(reply.cookiesLeftOut, 1, JSON.stringify(reply));
+      const [message, ...more] = messagesFrom(from);
+      assert.equal(more.length, 0, journal.tail());
+      assert.equal(message.cookies, COOKIES.join('; '), 'the other cookies went with it');
+      assert.match((await call('notifications')).at(-1)?.message ?? '', /without 1 of its cookies/);
+    } finally {
+      await page.evaluate(() => {
+        document.cookie = 'odd=; path=/; max-age=0';
+      });
+    }
+  });
+
+  it('says so when a taken-over download is in the pipe but the queue manager had not confirmed it', async () => {
+    await call('settings', { takeOver: true, fileTypes: ['zip'], minSizeKB: 100 });
+    await manager.stop();
+    await manager.start({ ZYP_QM_NO_READ: '1' });
+    try {
+      const url = await startDownload('unconfirmed.zip', BIG);
+      const word = (await wordAbout(url))?.text ?? '';
+      assert.match(word, /has .+ in its pipe but has not confirmed it yet/);
+      assert.equal((await call('notifications')).at(-1)?.message, word, 'the notification says it too');
+      await handOversEnded();
+      assert.deepEqual(fs.readdirSync(browser.downloads).filter((name) => name.startsWith('unconfirmed')), []);
+      assert.ok((await call('popup')).text.includes(word), "the popup's last word shows it");
+    } finally {
+      await manager.stop();
+      await manager.start();
+    }
+  });
+
+  it('never takes a download over from a site on the list, and takes it again after the undo', async () => {
+    await call('settings', { takeOver: true, fileTypes: ['zip'], minSizeKB: 0 });
+    assert.deepEqual((await call('neverTakeOverFrom', '127.0.0.1')).neverSites, ['127.0.0.1']);
+    try {
+      assert.match((await call('popup')).text, /Take over from 127\.0\.0\.1 again/, 'the popup offers the undo');
+      let from = journal.entries().length;
+      await startDownload('never.zip', SMALL, false);
+      await waitForDownload(browser.downloads, 'never.zip', fileBytes(SMALL));
+      await handOversEnded();
+      assert.deepEqual(messagesFrom(from), [], 'the browser kept it');
+      assert.deepEqual((await call('takeOverAgainFrom', '127.0.0.1')).neverSites, []);
+      assert.match((await call('popup')).text, /Never take over from 127\.0\.0\.1/);
+      from = journal.entries().length;
+      const url = await startDownload('again.zip', BIG);
+      assert.equal((await journal.waitFor((entry) => entry.event === 'message', 'the download at the queue manager', from)).address, url);
+      await handOversEnded();
+    } finally {
+      await call('takeOverAgainFrom', '127.0.0.1');
+    }
+  });
+
+  // Last for Firefox: only a person's click can give the access back there.
+  it('without access to the site: no cookies sent or lost, a word why, downloads left to the browser', async () => {
+    const cookieFile = path.join(cookieFolder, COOKIE_FILE);
+    const cookiesBefore = fs.readFileSync(cookieFile, 'latin1');
+    assert.equal(cookiesBefore, `${COOKIES.join('; ')}\r\n`, 'the cookie file of the earlier hand-overs');
+    if (family === 'chromium') await browser.setSiteAccess('ON_CLICK');
+    else await call('withholdSiteAccess');
+    try {
+      await waitFor(async () => ((await call('hasSiteAccess')) ? undefined : true), 'the site access to be withheld');
+      let from = journal.entries().length;
+      const url = `${site.base}/files/first.zip`;
+      const info = { menuItemId: 'zyp-add', linkUrl: url, pageUrl: `${site.base}/`, frameId: 0, editable: false };
+      const reply = await call('click', info);
+      assert.equal(reply.outcome, 'delivered', JSON.stringify(reply));
+      const [message, ...more] = messagesFrom(from);
+      assert.equal(more.length, 0, journal.tail());
+      assert.equal(message.address, url);
+      assert.equal(fs.readFileSync(cookieFile, 'latin1'), cookiesBefore, 'the cookie file stays as it was');
+      assert.match(
+        (await call('notifications')).at(-1)?.message ?? '',
+        /may not read the cookies of 127\.0\.0\.1.*"Allow on this site"/,
+      );
+
+      const all = await call('click', { menuItemId: 'zyp-all', pageUrl: `${site.base}/`, frameId: 0, editable: false });
+      assert.equal(all.outcome, 'refused', JSON.stringify(all));
+      assert.match(all.message, /may not read this page on 127\.0\.0\.1.*"Allow on this site"/);
+
+      await call('settings', { takeOver: true, fileTypes: ['zip'], minSizeKB: 0 });
+      from = journal.entries().length;
+      await startDownload('withheld.zip', SMALL, false);
+      await waitForDownload(browser.downloads, 'withheld.zip', fileBytes(SMALL));
+      await handOversEnded();
+      assert.deepEqual(messagesFrom(from), [], 'the browser kept the download');
+    } finally {
+      if (family === 'chromium') await browser.setSiteAccess('ON_ALL_SITES');
+    }
+  });
+
   if (family === 'chromium') {
     it('keeps the setting and a take-over in progress when Chromium stops its service worker', async () => {
       const stopServiceWorker = async () => {
@@ -334,4 +490,77 @@ describe(`the extension in ${family}`, () => {
       assert.match((await call('problem'))?.text ?? '', /cut off.* The browser downloads cut-off\.zip itself\./);
     });
   }
+});
+
+describe(`the extension in ${family} with a German interface`, () => {
+  const scratch = fs.mkdtempSync(path.join(os.tmpdir(), `zyp-${family}-de-`));
+  const site = new Site();
+  const browser = new TestBrowser(family, scratch, {}, { language: 'de' });
+  const german = readMessages(SOURCE, 'de');
+  const english = readMessages(SOURCE, 'en');
+  /** @type {import('puppeteer-core').Page} */
+  let page;
+  /**
+   * The German message with its values in place; it must differ from the English one.
+   * @param {string} name
+   * @param {...string} values
+   */
+  const inGerman = (name, ...values) => {
+    const text = fillMessage(german[name], values);
+    assert.notEqual(text, fillMessage(english[name], values), `${name} is translated`);
+    return text;
+  };
+
+  before(async () => {
+    await prepareWine();
+    await site.start();
+    browser.registerHost();
+    await browser.launch();
+    page = await browser.running.newPage();
+    await page.goto(`${site.base}/`);
+  });
+
+  after(async () => {
+    await browser.close();
+    await site.stop();
+    fs.rmSync(scratch, { recursive: true, force: true });
+  });
+
+  it('shows its menu items, popup and notifications in German', async () => {
+    assert.equal(await browser.call(page, 'uiLanguage'), 'de');
+    const items = await browser.call(page, 'menuItems');
+    const titles = Object.fromEntries(Object.entries(items).map(([id, item]) => [id, item.title]));
+    assert.deepEqual(titles, {
+      'zyp-add': inGerman('menuDownloadLink'),
+      'zyp-explore': inGerman('menuOpenInLinkExplorer'),
+      'zyp-video': inGerman('menuDownloadVideo'),
+      'zyp-audio': inGerman('menuDownloadAudio'),
+      'zyp-image': inGerman('menuDownloadImage'),
+      'zyp-all': inGerman('menuDownloadAllLinks'),
+    });
+    const popup = await browser.call(page, 'popup');
+    assert.equal(popup.lang, 'de');
+    for (const shown of [
+      inGerman('popupStartQueue'),
+      inGerman('popupStopQueue'),
+      inGerman('popupDownloadsLegend'),
+      inGerman('popupTakeOver'),
+      inGerman('popupFileTypes'),
+      inGerman('popupNeverSites'),
+      inGerman('popupNeverTakeOverFrom', '127.0.0.1'),
+    ])
+      assert.ok(popup.text.includes(shown), `the popup shows "${shown}":\n${popup.text}`);
+    // No queue manager runs for this browser: the popup says so in German.
+    assert.ok(popup.text.includes(inGerman('managerAbsentVersion', '1.0.0')), popup.text);
+    const reply = await browser.call(page, 'click', {
+      menuItemId: 'zyp-image',
+      mediaType: 'image',
+      srcUrl: 'data:image/gif;base64,R0lGODlhAQABAAAAACw=',
+      pageUrl: `${site.base}/`,
+      frameId: 0,
+      editable: false,
+    });
+    assert.equal(reply.message, inGerman('imageInPage'));
+    assert.equal((await browser.call(page, 'notifications')).at(-1)?.message, reply.message);
+  });
 });

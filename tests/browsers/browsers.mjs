@@ -38,6 +38,10 @@ function writeTestExtension(family, folder) {
   const manifestFile = path.join(folder, 'manifest.json');
   const manifest = JSON.parse(fs.readFileSync(manifestFile, 'utf8'));
   manifest.content_scripts = [{ matches: ['http://127.0.0.1/*'], js: ['testing/relay.js'], run_at: 'document_start' }];
+  // The popup tells the test background what it shows.
+  const popupFile = path.join(folder, 'popup', 'popup.html');
+  const popup = fs.readFileSync(popupFile, 'utf8');
+  fs.writeFileSync(popupFile, popup.replace('</head>', '  <script defer src="../testing/popup-report.js"></script>\n</head>'));
   if (family === 'chromium') manifest.background.service_worker = 'testing/background.js';
   else manifest.background.scripts = ['testing/background.js'];
   fs.writeFileSync(manifestFile, JSON.stringify(manifest, null, 2));
@@ -49,9 +53,12 @@ export class TestBrowser {
    * @param {string} scratch a folder of the test's own for profile, HOME,
    *   downloads, the extension and the host script
    * @param {Record<string, string>} hostEnvironment passed to the host
+   * @param {{ language?: string }} [options] the language of the browser's
+   *   interface (English by default)
    */
-  constructor(family, scratch, hostEnvironment) {
+  constructor(family, scratch, hostEnvironment, { language = 'en-US' } = {}) {
     this.family = family;
+    this.language = language;
     this.home = path.join(scratch, 'home');
     this.profile = path.join(scratch, 'profile');
     this.downloads = path.join(scratch, 'downloads');
@@ -113,7 +120,7 @@ exec "$ZYP_WINE64" ${quoted(path.join(bin, 'ZYPBrowserHost.exe'))} "$@"
   }
 
   async launch() {
-    const env = { ...process.env, HOME: this.home };
+    const env = { ...process.env, HOME: this.home, LANGUAGE: this.language.replace('-', '_') };
     if (this.family === 'chromium') {
       // Chromium takes its download folder from the profile's preferences.
       fs.mkdirSync(path.join(this.profile, 'Default'));
@@ -128,6 +135,7 @@ exec "$ZYP_WINE64" ${quoted(path.join(bin, 'ZYPBrowserHost.exe'))} "$@"
         env,
         args: [
           ...(process.getuid?.() === 0 ? ['--no-sandbox'] : []),
+          `--lang=${this.language}`,
           `--load-extension=${this.extension}`,
           `--disable-extensions-except=${this.extension}`,
         ],
@@ -144,10 +152,51 @@ exec "$ZYP_WINE64" ${quoted(path.join(bin, 'ZYPBrowserHost.exe'))} "$@"
           'browser.download.dir': this.downloads,
           'browser.download.folderList': 2,
           'browser.download.useDownloadDir': true,
+          // Debian's language packs (firefox-esr-l10n-*) hold the interface's other languages.
+          'intl.locale.requested': this.language,
+          'extensions.autoDisableScopes': 0,
         },
       });
       const id = await this.browser.installExtension(this.extension);
       if (id !== FIREFOX_ID) throw new Error(`Firefox installed the extension as ${id}, not ${FIREFOX_ID}`);
+    }
+  }
+
+  /**
+   * Sets Chromium's site access for the extension as a person does, on its
+   * page in chrome://extensions: ON_CLICK, ON_SPECIFIC_SITES or ON_ALL_SITES.
+   * @param {'ON_CLICK' | 'ON_SPECIFIC_SITES' | 'ON_ALL_SITES'} access
+   */
+  async setSiteAccess(access) {
+    if (this.family !== 'chromium') throw new Error('only Chromium has a site access setting to script');
+    const page = await this.running.newPage();
+    try {
+      await page.goto(`chrome://extensions/?id=${CHROMIUM_ID}`);
+      // The setting sits in nested shadow roots, drawn once the page has the extension's details.
+      const set = await page.waitForFunction(
+        (value) => {
+          /** @param {Document | ShadowRoot} within @returns {HTMLSelectElement | null} */
+          const find = (within) => {
+            const found = within.querySelector('select#hostAccess');
+            if (found) return /** @type {HTMLSelectElement} */ (found);
+            for (const element of Array.from(within.querySelectorAll('*'))) {
+              const inner = element.shadowRoot ? find(element.shadowRoot) : null;
+              if (inner) return inner;
+            }
+            return null;
+          };
+          const select = find(document);
+          if (!select) return false;
+          select.value = value;
+          select.dispatchEvent(new Event('change', { bubbles: true }));
+          return select.value === value;
+        },
+        { timeout: CALL_TIMEOUT_MS },
+        access,
+      );
+      await set.dispose();
+    } finally {
+      await page.close();
     }
   }
 

@@ -31,6 +31,24 @@ function page() {
 </body></html>`;
 }
 
+/**
+ * A page of media: a video with a title, a sound from a <source> without
+ * one, a picture with an alternative text, a picture inside a link, and a
+ * video that the page makes itself (a blob: address).
+ */
+function mediaPage() {
+  return `<!doctype html>
+<html lang="en"><head><meta charset="utf-8"><title>ZYP media page</title></head>
+<body>
+<video id="clip" src="/files/clip.webm?size=2048" title="The clip" preload="none"></video>
+<audio id="sound" preload="none"><source src="/files/sound.ogg?size=2048" type="audio/ogg"></audio>
+<img id="picture" src="/files/picture.png?size=64" alt="A picture">
+<a href="/files/wrapped.zip"><img id="wrapped" src="/files/wrapped.png?size=64" alt="Wrapped"></a>
+<video id="made"></video>
+<script>document.getElementById('made').src = URL.createObjectURL(new Blob(['x'], { type: 'video/webm' }));</script>
+</body></html>`;
+}
+
 /** How long a held download waits for the browser to let go of it. */
 const HOLD_MS = 15000;
 
@@ -52,6 +70,11 @@ export class Site {
   async stop() {
     this.#server.closeAllConnections();
     await new Promise((resolve) => this.#server.close(() => resolve(undefined)));
+  }
+
+  /** The address of the media page. */
+  get media() {
+    return `${this.base}/media`;
   }
 
   /**
@@ -80,6 +103,9 @@ export class Site {
       response.setHeader('Set-Cookie', COOKIES.map((cookie) => `${cookie}; Path=/`));
       response.setHeader('Content-Type', 'text/html; charset=utf-8');
       response.end(page());
+    } else if (url.pathname === '/media') {
+      response.setHeader('Content-Type', 'text/html; charset=utf-8');
+      response.end(mediaPage());
     } else if (url.pathname.startsWith('/files/')) {
       const body = fileBytes(Number(url.searchParams.get('size') ?? 1024));
       response.setHeader('Content-Type', 'application/octet-stream');
