@@ -66,8 +66,9 @@ for file in "$work"/dist-1/*.zip "$work"/dist-1/*.msi; do
     differs "$name" "$file" "$work/dist-2/$name"
     unpack "$file" "$work/x1/$name"
     unpack "$work/dist-2/$name" "$work/x2/$name"
-    diff -rq "$work/x1/$name" "$work/x2/$name" | sed "s|$work/x[12]/||g" ||
-      echo "  (the same inside: the file's own fields differ)"
+    inside=$(diff -rq "$work/x1/$name" "$work/x2/$name" | sed "s|$work/x[12]/||g" || true)
+    [ -n "$inside" ] || inside="  (the same inside: the file's own fields differ)"
+    echo "$inside"
   fi
   echo "$(sha256sum "$file" | cut -d' ' -f1)  $name"
 done

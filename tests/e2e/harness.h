@@ -221,6 +221,7 @@ class RawPipeClient {
 };
 
 bool FileExists(const std::wstring& path);
+bool FolderExists(const std::wstring& path);
 // The text in UTF-8, as the system converts it.
 std::string Utf8(std::wstring_view text);
 // The bytes as lower-case hex digits, as the stand-in journals them.

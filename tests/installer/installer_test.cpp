@@ -46,8 +46,6 @@ const std::wstring kInstalledFiles[] = {
 const std::wstring kVendorKeys[] = {L"Software\\Google\\Chrome", L"Software\\Chromium", L"Software\\Microsoft\\Edge",
                                     L"Software\\Mozilla"};
 
-constexpr DWORD kRebootRequired = ERROR_SUCCESS_REBOOT_REQUIRED;
-
 // A hive in one registry view.
 struct View {
   HKEY root;
@@ -109,16 +107,11 @@ std::wstring FullPath(const std::wstring& path) {
   return std::wstring(full, length);
 }
 
-bool FolderExists(const std::wstring& path) {
-  const DWORD attributes = ::GetFileAttributesW(path.c_str());
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-}
-
 // <build>\, above bin\: the packages are in installer\, what they install in
 // installer\files\, the older version's in tests\installer\.
 std::wstring BuildFolder() { return FullPath(BinFolder() + L"..\\"); }
 
-// The system folder, with its "\\".
+// The system folder, with its "\".
 std::wstring SystemFolder() {
   wchar_t folder[MAX_PATH] = {};
   const UINT length = ::GetSystemDirectoryW(folder, MAX_PATH);
@@ -559,6 +552,22 @@ TEST_F(InstallerTest, PerMachineInAChosenFolderAndRemovedFromThere) {
   ExpectFiles(at);
   ExpectRegistered(at);
   ExpectBrowsersReachTheHost(at);
+  {
+    // With no queue manager running, the program starts the one in its own
+    // folder, with the address: why it is installed there.
+    BrowserHostProcess host(ChromiumStart(folder + L"ZYPBrowserHost.exe"), {journal_.Variable()});
+    host.Send(R"({"type":"add","id":"add","url":"http://start.example/f.zip"})");
+    const std::vector<JsonValue> replies = host.Replies(1, 30s);
+    ASSERT_EQ(replies.size(), 1u);
+    EXPECT_EQ(replies[0]["outcome"].AsText(), u"delivered");
+    const std::vector<std::u16string> address{u"http://start.example/f.zip"};
+    const std::optional<JsonValue> started =
+        journal_.WaitFor("start", 10s, [&](const JsonValue& entry) { return entry["args"].AsTexts() == address; });
+    ASSERT_TRUE(started) << journal_.Text();
+    const std::wstring commandLine = L"\"" + managersFile + L"\" \"http://start.example/f.zip\"";
+    EXPECT_EQ((*started)["command_line"].AsText(), std::u16string(commandLine.begin(), commandLine.end()));
+    ASSERT_TRUE(CloseRunningManagers());
+  }
 
   const MsiexecRun removed = Uninstall(machine_);
   EXPECT_EXIT_CODE(removed, ERROR_SUCCESS);
@@ -592,7 +601,7 @@ TEST_F(InstallerTest, ANewerVersionReplacesAnOlderOneInPlaceAndAnOlderOneIsRefus
   const std::vector<std::pair<std::wstring, std::wstring>> pending = PendingRenames();
   const bool replacedLater = FileBytes(hostFile) != newHost;
   if (replacedLater) {
-    EXPECT_EXIT_CODE(upgrade, kRebootRequired);
+    EXPECT_EXIT_CODE(upgrade, ERROR_SUCCESS_REBOOT_REQUIRED);
     EXPECT_EQ(FileBytes(hostFile), FileBytes(older_.files + L"ZYPBrowserHost.exe")) << "the running host's file is cut";
     const auto rename = std::find_if(pending.begin(), pending.end(), [&](const auto& entry) {
       return ::CompareStringOrdinal(entry.second.c_str(), -1, (L"\\??\\" + hostFile).c_str(), -1, TRUE) == CSTR_EQUAL;
@@ -600,8 +609,9 @@ TEST_F(InstallerTest, ANewerVersionReplacesAnOlderOneInPlaceAndAnOlderOneIsRefus
     ASSERT_NE(rename, pending.end()) << "nothing will replace the running host's file";
     EXPECT_EQ(FileBytes(rename->first.substr(4)), newHost) << "the new host waits in a file that is not whole";
   } else {
-    EXPECT_TRUE(upgrade.exitCode == ERROR_SUCCESS || upgrade.exitCode == kRebootRequired) << upgrade.exitCode << "\n"
-                                                                                          << LogExcerpt(upgrade.log);
+    EXPECT_TRUE(upgrade.exitCode == ERROR_SUCCESS || upgrade.exitCode == ERROR_SUCCESS_REBOOT_REQUIRED)
+        << upgrade.exitCode << "\n"
+        << LogExcerpt(upgrade.log);
   }
   EXPECT_EQ(RelatedProducts(machine_), std::vector<std::wstring>{machine_.productCode}) << "one entry";
   for (const std::wstring& file : kInstalledFiles) {
