@@ -59,7 +59,9 @@ enum class BrowserFamily { Chromium, Firefox };
 std::u16string_view ManifestFileName(BrowserFamily family);
 
 // The manifest: JSON in UTF-8 without a byte-order mark, naming the host, its
-// path (a plain absolute path) and the extensions that may start it.
+// path and the extensions that may start it. The path is a plain absolute one
+// for --register; the installer's manifests name the host beside them by its
+// file name alone (installer/host_manifests.cpp).
 std::string ManifestText(BrowserFamily family, std::u16string_view hostPath, const std::vector<std::u16string>& ids);
 
 struct HostKey {

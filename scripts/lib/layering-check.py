@@ -11,9 +11,9 @@ The product's folders stand in layers, each above the ones it uses:
     platform/              the system's interfaces and their Win32 side
 
 A file may include its own folder and the folders below it. cookies/ and
-pipes/ stand side by side and use neither the other. companions/, tests/,
-bench/ and fuzz/ stand outside: they include what they need, and nothing in
-the product includes them.
+pipes/ stand side by side and use neither the other. companions/, installer/,
+tests/, bench/ and fuzz/ stand outside: they include what they need, and
+nothing in the product includes them.
 
 Every library publishes the source root as its include path, so the compiler
 would take any of these includes: this check is what refuses them. It reads
@@ -27,7 +27,7 @@ import re
 import sys
 
 LEVELS = {"platform": 0, "cookies": 1, "pipes": 1, "intake": 2, "messaging": 3, "app": 3, "browser_host": 4}
-OUTSIDE = ("companions", "tests", "bench", "fuzz")
+OUTSIDE = ("companions", "installer", "tests", "bench", "fuzz")
 SOURCES = (".h", ".hpp", ".cpp", ".cc", ".c", ".rc", ".in")
 INCLUDE = re.compile(r'^\s*#\s*include\s*([<"])([^>"]+)[>"]')
 

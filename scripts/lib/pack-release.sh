@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Writes the release archives of a built Windows tree into a dist folder:
 # CPack's product and test-peer archives, packed again so that they are
-# reproducible, and the extension's archive for each browser family. The tree
-# is scripts/package's (the `package` preset) or the `windows` preset's, whose
-# shipped programs are built the same way. Every time in the archives is
-# SOURCE_DATE_EPOCH, which must be set.
+# reproducible, the extension's archive for each browser family, and the
+# Windows Installer packages that the tree's build made (installer/). The
+# tree is scripts/package's (the `package` preset) or the `windows` preset's,
+# whose shipped programs are built the same way. Every time in the archives
+# and packages is SOURCE_DATE_EPOCH, which must be set.
 #   scripts/lib/pack-release.sh <build folder> <dist folder>
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
@@ -50,7 +51,11 @@ for family in chromium firefox; do
   rm -rf "$tmp"
 done
 
-for zip in "$build"/*.zip; do
-  cp "$zip" "$dist/"
-  (cd "$dist" && sha256sum "$(basename "$zip")")
+# The packages are the build's own; it makes them again only when they
+# carry another time than SOURCE_DATE_EPOCH.
+quiet cmake --build "$build" --target zyp_installers
+
+for file in "$build"/*.zip "$build"/installer/*.msi; do
+  cp "$file" "$dist/"
+  (cd "$dist" && sha256sum "$(basename "$file")")
 done

@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Release checks, run by scripts/test once the `windows` preset is built:
-# - reproducible: the programs of the `windows` preset (those the tests ran)
-#   and their archives, and scripts/package run on a copy of the sources in
-#   another folder, later and without the compiler cache, are byte-identical;
-#   a difference is named;
+# - reproducible: the programs of the `windows` preset (those the tests ran),
+#   their archives and Windows Installer packages, and scripts/package run on
+#   a copy of the sources in another folder, later and without the compiler
+#   cache, are byte-identical; a difference is named;
 # - shippable: the product archive, unpacked into a new folder, checks against
 #   its SHA256SUMS and, in a fresh Wine prefix, delivers a request to the
 #   stand-in queue manager from the test-peer archive; each browser family's
@@ -47,19 +47,32 @@ differs() { # what, file 1, file 2
 for exe in ZYPQueueAddURL.exe ZYPBrowserHost.exe ZYPQueueManager.exe ZYPLinkExplorer.exe; do
   cmp -s "$tested/bin/$exe" "$work/build-2/bin/$exe" || differs "bin/$exe" "$tested/bin/$exe" "$work/build-2/bin/$exe"
 done
-for zip in "$work"/dist-1/*.zip; do
-  name=$(basename "$zip")
-  if ! cmp -s "$zip" "$work/dist-2/$name"; then
-    differs "$name" "$zip" "$work/dist-2/$name"
-    mkdir -p "$work/x1/$name" "$work/x2/$name"
-    (cd "$work/x1/$name" && cmake -E tar xf "$zip")
-    (cd "$work/x2/$name" && cmake -E tar xf "$work/dist-2/$name")
-    diff -rq "$work/x1/$name" "$work/x2/$name" | sed "s|$work/x[12]/||g" ||
-      echo "  (same files inside: the archive's own fields differ)"
+# What a file of dist holds, unpacked into a folder: an archive's files; a
+# Windows Installer package's tables and streams (its summary information
+# among them) and the files it installs.
+unpack() { # file, folder
+  mkdir -p "$2"
+  case $1 in
+    *.zip) (cd "$2" && cmake -E tar xf "$1") ;;
+    *.msi)
+      (cd "$2" && msidump --tables --streams "$1" >/dev/null)
+      msiextract --directory "$2/installed" "$1" >/dev/null
+      ;;
+  esac
+}
+for file in "$work"/dist-1/*.zip "$work"/dist-1/*.msi; do
+  name=$(basename "$file")
+  if ! cmp -s "$file" "$work/dist-2/$name"; then
+    differs "$name" "$file" "$work/dist-2/$name"
+    unpack "$file" "$work/x1/$name"
+    unpack "$work/dist-2/$name" "$work/x2/$name"
+    inside=$(diff -rq "$work/x1/$name" "$work/x2/$name" | sed "s|$work/x[12]/||g" || true)
+    [ -n "$inside" ] || inside="  (the same inside: the file's own fields differ)"
+    echo "$inside"
   fi
-  echo "$(sha256sum "$zip" | cut -d' ' -f1)  $name"
+  echo "$(sha256sum "$file" | cut -d' ' -f1)  $name"
 done
-[ $status -eq 0 ] && echo "reproducible: both builds gave the same programs and archives"
+[ $status -eq 0 ] && echo "reproducible: both builds gave the same programs, archives and packages"
 
 echo "== the browser extension as the stores get it"
 for family in chromium firefox; do

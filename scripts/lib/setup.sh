@@ -7,6 +7,9 @@ ZYP_PACKAGES=(
   mingw-w64 g++-mingw-w64-x86-64-posix
   wine wine64
   zip
+  # The Windows Installer packages: wixl builds them, libmsi's Python
+  # bindings make them reproducible, msitools' msidump names what differs.
+  wixl msitools python3-gi gir1.2-libmsi-1.0
 )
 
 # Node.js makes the browser extension's archives and runs its checks and

@@ -1,5 +1,6 @@
 #include "tests/e2e/browser_host_driver.h"
 
+#include <atomic>
 #include <cstdint>
 #include <cstring>
 
@@ -16,7 +17,7 @@ struct Pipes {
   win32::UniqueHandle testOutput;  // the test reads here
 };
 
-Pipes MakePipes() {
+Pipes MakeAnonymousPipes() {
   SECURITY_ATTRIBUTES inherited{sizeof(inherited), nullptr, TRUE};
   Pipes pipes;
   HANDLE read = nullptr;
@@ -35,10 +36,35 @@ Pipes MakePipes() {
   return pipes;
 }
 
-ChildProcess StartHost(Pipes& pipes, const Environment& extra, const std::wstring& program,
-                       const std::wstring& arguments) {
+// As Chromium makes them: the browser holds the server ends of two named
+// pipes, and the host's handles are opened on them with read-data or
+// write-data access only.
+Pipes MakeNamedPipes() {
+  static std::atomic<unsigned> counter{0};
+  const std::wstring name = L"\\\\.\\pipe\\zyp-test.nativeMessaging." + std::to_wstring(::GetCurrentProcessId()) +
+                            L"." + std::to_wstring(++counter);
+  const std::wstring in = name + L".in";
+  const std::wstring out = name + L".out";
+  constexpr DWORD kMode = PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS;
+  Pipes pipes;
+  pipes.testInput.Reset(::CreateNamedPipeW(in.c_str(), PIPE_ACCESS_OUTBOUND | FILE_FLAG_FIRST_PIPE_INSTANCE, kMode, 1,
+                                           kPipeBuffer, kPipeBuffer, 0, nullptr));
+  pipes.testOutput.Reset(::CreateNamedPipeW(out.c_str(), PIPE_ACCESS_INBOUND | FILE_FLAG_FIRST_PIPE_INSTANCE, kMode, 1,
+                                            kPipeBuffer, kPipeBuffer, 0, nullptr));
+  if (!pipes.testInput || !pipes.testOutput) {
+    ADD_FAILURE() << "CreateNamedPipeW failed: " << ::GetLastError();
+    return pipes;
+  }
+  SECURITY_ATTRIBUTES inherited{sizeof(inherited), nullptr, TRUE};
+  pipes.hostInput.Reset(::CreateFileW(in.c_str(), FILE_READ_DATA, 0, &inherited, OPEN_EXISTING, 0, nullptr));
+  pipes.hostOutput.Reset(::CreateFileW(out.c_str(), FILE_WRITE_DATA, 0, &inherited, OPEN_EXISTING, 0, nullptr));
+  if (!pipes.hostInput || !pipes.hostOutput) ADD_FAILURE() << "opening the named pipes failed: " << ::GetLastError();
+  return pipes;
+}
+
+ChildProcess StartHost(Pipes& pipes, const Environment& extra, const HostStart& start) {
   const StandardHandles handles{pipes.hostInput.Get(), pipes.hostOutput.Get()};
-  ChildProcess process(program, arguments, extra, std::nullopt, nullptr, &handles);
+  ChildProcess process(start.program, start.arguments, extra, std::nullopt, start.job, &handles, start.workingFolder);
   // The host holds its ends now: ours would keep its input open and our
   // output from ever ending.
   pipes.hostInput.Reset();
@@ -46,13 +72,27 @@ ChildProcess StartHost(Pipes& pipes, const Environment& extra, const std::wstrin
   return process;
 }
 
+std::wstring FolderOf(const std::wstring& path) { return path.substr(0, path.find_last_of(L'\\') + 1); }
+
 }  // namespace
+
+HostStart ChromiumStart(const std::wstring& hostPath, const std::wstring& origin) {
+  return {hostPath, origin + L" --parent-window=0", FolderOf(hostPath), true, nullptr};
+}
+
+HostStart FirefoxStart(const std::wstring& hostPath, const std::wstring& manifestPath, const std::wstring& addonId,
+                       HANDLE job) {
+  return {hostPath, L"\"" + manifestPath + L"\" " + addonId, FolderOf(hostPath), false, job};
+}
 
 BrowserHostProcess::BrowserHostProcess(const Environment& extra, const std::wstring& program,
                                        const std::wstring& arguments)
+    : BrowserHostProcess(HostStart{program, arguments, {}, false, nullptr}, extra) {}
+
+BrowserHostProcess::BrowserHostProcess(const HostStart& start, const Environment& extra)
     : process_([&] {
-        Pipes pipes = MakePipes();
-        ChildProcess started = StartHost(pipes, extra, program, arguments);
+        Pipes pipes = start.namedPipes ? MakeNamedPipes() : MakeAnonymousPipes();
+        ChildProcess started = StartHost(pipes, extra, start);
         input_ = std::move(pipes.testInput);
         output_ = std::move(pipes.testOutput);
         return started;

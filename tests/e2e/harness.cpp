@@ -174,7 +174,8 @@ std::wstring BinFolder() {
 }
 
 ChildProcess::ChildProcess(const std::wstring& program, const std::wstring& arguments, const Environment& extra,
-                           std::optional<WORD> showCommand, HANDLE job, const StandardHandles* handles) {
+                           std::optional<WORD> showCommand, HANDLE job, const StandardHandles* handles,
+                           const std::wstring& workingFolder) {
   const std::wstring file = program.find(L'\\') == std::wstring::npos ? BinFolder() + program : program;
   std::wstring commandLine = L"\"" + file + L"\"";
   if (!arguments.empty()) commandLine += L" " + arguments;
@@ -196,7 +197,8 @@ ChildProcess::ChildProcess(const std::wstring& program, const std::wstring& argu
   record_ = RunLog::Instance().AddProgram(Utf8(commandLine));
   const DWORD flags = CREATE_UNICODE_ENVIRONMENT | (job != nullptr ? CREATE_SUSPENDED : 0);
   if (::CreateProcessW(file.c_str(), commandLine.data(), nullptr, nullptr, handles != nullptr, flags,
-                       environment.data(), BinFolder().c_str(), &startup, &info)) {
+                       environment.data(), (workingFolder.empty() ? BinFolder() : workingFolder).c_str(), &startup,
+                       &info)) {
     process_.Reset(info.hProcess);
     win32::UniqueHandle thread(info.hThread);
     id_ = info.dwProcessId;
@@ -505,6 +507,11 @@ bool RawPipeClient::Flush() {
 bool FileExists(const std::wstring& path) {
   const DWORD attributes = ::GetFileAttributesW(path.c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+bool FolderExists(const std::wstring& path) {
+  const DWORD attributes = ::GetFileAttributesW(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
 std::string Utf8(std::wstring_view text) {

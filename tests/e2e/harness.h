@@ -65,13 +65,14 @@ struct StandardHandles {
 // started as "<folder>\<program>" followed by a blank and the raw argument
 // text, exactly as given, with the show command (STARTF_USESHOWWINDOW) when
 // one is given, inside the job object when one is given (it runs only once it
-// is in the job), with the standard handles when they are given. A process
-// that still runs when its owner goes is ended.
+// is in the job), with the standard handles when they are given, in the
+// working folder when one is given (else in BinFolder()). A process that
+// still runs when its owner goes is ended.
 class ChildProcess {
  public:
   ChildProcess(const std::wstring& program, const std::wstring& arguments, const Environment& extra = {},
                std::optional<WORD> showCommand = std::nullopt, HANDLE job = nullptr,
-               const StandardHandles* handles = nullptr);
+               const StandardHandles* handles = nullptr, const std::wstring& workingFolder = {});
   ~ChildProcess();
   ChildProcess(ChildProcess&&) = default;
   ChildProcess& operator=(ChildProcess&&) = default;
@@ -220,6 +221,7 @@ class RawPipeClient {
 };
 
 bool FileExists(const std::wstring& path);
+bool FolderExists(const std::wstring& path);
 // The text in UTF-8, as the system converts it.
 std::string Utf8(std::wstring_view text);
 // The bytes as lower-case hex digits, as the stand-in journals them.

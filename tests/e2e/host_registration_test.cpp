@@ -51,11 +51,6 @@ std::optional<std::wstring> DefaultValue(const std::wstring& path) {
   return std::wstring(value);
 }
 
-bool FolderExists(const std::wstring& path) {
-  const DWORD attributes = ::GetFileAttributesW(path.c_str());
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-}
-
 // The printed lines; each must end with CR LF.
 Lines LinesOf(const std::string& output) {
   Lines lines;
