@@ -3,18 +3,16 @@
 #include <algorithm>
 #include <array>
 #include <exception>
-#include <nlohmann/json.hpp>
 #include <utility>
 
+#include "cookies/cookie_merge.h"
 #include "intake/address_request.h"
-#include "intake/utf8.h"
+#include "messaging/json_object.h"
 #include "platform/ascii_text.h"
 
 namespace zyp::messaging {
 
 namespace {
-
-using Json = nlohmann::json;
 
 // Thrown while a request is read: why it is refused.
 struct Refusal {
@@ -27,26 +25,34 @@ constexpr bool IsControl(char16_t c) { return c < 0x20 || (c >= 0x7F && c <= 0x9
 
 bool HasControl(std::u16string_view text) { return std::any_of(text.begin(), text.end(), IsControl); }
 
-std::size_t Utf16Length(const std::string& utf8) { return intake::FromUtf8(utf8).size(); }
+constexpr bool IsHighSurrogate(char16_t c) { return c >= 0xD800 && c <= 0xDBFF; }
+constexpr bool IsLowSurrogate(char16_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
 
-const Json* Member(const Json& object, const char* name) {
-  const auto found = object.find(name);
-  return found == object.end() ? nullptr : &*found;
+// A surrogate without its partner reaches the program as U+FFFD, another
+// text than the one sent.
+bool HasUnpairedSurrogate(std::u16string_view text) {
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (IsHighSurrogate(text[i]) && i + 1 < text.size() && IsLowSurrogate(text[i + 1]))
+      ++i;
+    else if (IsHighSurrogate(text[i]) || IsLowSurrogate(text[i]))
+      return true;
+  }
+  return false;
 }
 
-std::u16string StringMember(const Json& value, const char* name) {
-  if (!value.is_string()) throw Refusal{std::string(name) + ": must be a string"};
-  return intake::FromUtf8(value.get_ref<const std::string&>());
+std::u16string StringMember(const JsonValue& value, const char* name) {
+  if (value.kind != JsonValue::Kind::String) throw Refusal{std::string(name) + ": must be a string"};
+  return value.text;
 }
 
-std::optional<std::u16string> OptionalString(const Json& object, const char* name) {
-  const Json* value = Member(object, name);
+std::optional<std::u16string> OptionalString(const JsonObject& object, const char* name) {
+  const JsonValue* value = object.Find(name);
   if (value == nullptr) return std::nullopt;
   return StringMember(*value, name);
 }
 
-std::u16string RequiredString(const Json& object, const char* name) {
-  const Json* value = Member(object, name);
+std::u16string RequiredString(const JsonObject& object, const char* name) {
+  const JsonValue* value = object.Find(name);
   if (value == nullptr) throw Refusal{std::string(name) + ": missing"};
   return StringMember(*value, name);
 }
@@ -54,17 +60,18 @@ std::u16string RequiredString(const Json& object, const char* name) {
 void CheckAddress(const std::u16string& address, const std::string& name) {
   if (!IsAcceptedAddress(address))
     throw Refusal{name +
-                  ": not an absolute http, https or ftp address of at most 32768 characters without blanks "
-                  "or control characters"};
+                  ": not an absolute http, https or ftp address of at most 32768 characters without blanks, "
+                  "control characters or unpaired surrogates"};
 }
 
-std::optional<std::u16string> PlainText(const Json& object, const char* name) {
+std::optional<std::u16string> PlainText(const JsonObject& object, const char* name) {
   std::optional<std::u16string> text = OptionalString(object, name);
   if (text && HasControl(*text)) throw Refusal{std::string(name) + ": holds a control character"};
+  if (text && HasUnpairedSurrogate(*text)) throw Refusal{std::string(name) + ": holds an unpaired surrogate"};
   return text;
 }
 
-std::optional<std::u16string> Caption(const Json& object, const char* name) {
+std::optional<std::u16string> Caption(const JsonObject& object, const char* name) {
   std::optional<std::u16string> text = OptionalString(object, name);
   if (text) *text = BlankControls(*text);
   return text;
@@ -74,10 +81,14 @@ bool IsAsciiAlphanumeric(char16_t c) {
   return (c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z');
 }
 
-void ReadAddressRequest(const Json& object, BrowserRequest& request) {
+void ReadAddressRequest(const JsonObject& object, BrowserRequest& request) {
   request.url = RequiredString(object, "url");
   CheckAddress(request.url, "url");
-  request.cookies = PlainText(object, "cookies");
+  if (std::optional<std::u16string> cookies = OptionalString(object, "cookies")) {
+    CarriedCookies carried = CarryCookies(*cookies);
+    request.cookies = std::move(carried.list);
+    request.cookiesLeftOut = carried.leftOut;
+  }
   request.browser = PlainText(object, "browser");
   if (request.browser && (request.browser->size() > kMaxBrowserTagLength ||
                           !std::all_of(request.browser->begin(), request.browser->end(), IsAsciiAlphanumeric)))
@@ -96,47 +107,47 @@ void ReadAddressRequest(const Json& object, BrowserRequest& request) {
                   ": \"linkexplorer\" would hand the address to the link explorer instead"};
 }
 
-void ReadListRequest(const Json& object, BrowserRequest& request) {
-  const Json* urls = Member(object, "urls");
+void ReadListRequest(const JsonObject& object, BrowserRequest& request) {
+  const JsonValue* urls = object.Find("urls");
   if (urls == nullptr) throw Refusal{"urls: missing"};
-  if (!urls->is_array()) throw Refusal{"urls: must be an array of strings"};
-  if (urls->empty() || urls->size() > kMaxListAddresses) throw Refusal{"urls: must hold 1 to 100000 addresses"};
-  request.urls.reserve(urls->size());
-  for (std::size_t i = 0; i < urls->size(); ++i) {
+  if (urls->kind != JsonValue::Kind::Array) throw Refusal{"urls: must be an array of strings"};
+  if (urls->entries.empty() || urls->entries.size() > kMaxListAddresses)
+    throw Refusal{"urls: must hold 1 to 100000 addresses"};
+  request.urls.reserve(urls->entries.size());
+  for (std::size_t i = 0; i < urls->entries.size(); ++i) {
     const std::string name = "urls[" + std::to_string(i) + "]";
-    const Json& entry = (*urls)[i];
-    if (!entry.is_string()) throw Refusal{name + ": must be a string"};
-    request.urls.push_back(intake::FromUtf8(entry.get_ref<const std::string&>()));
+    const JsonValue& entry = urls->entries[i];
+    if (entry.kind != JsonValue::Kind::String) throw Refusal{name + ": must be a string"};
+    request.urls.push_back(entry.text);
     CheckAddress(request.urls.back(), name);
   }
 }
 
-void ReadQueueRequest(const Json& object, BrowserRequest& request) {
-  const Json* action = Member(object, "action");
+void ReadQueueRequest(const JsonObject& object, BrowserRequest& request) {
+  const JsonValue* action = object.Find("action");
   if (action == nullptr) throw Refusal{"action: missing"};
-  if (*action == "start")
+  if (action->kind == JsonValue::Kind::String && action->text == u"start")
     request.startQueue = true;
-  else if (*action == "stop")
+  else if (action->kind == JsonValue::Kind::String && action->text == u"stop")
     request.startQueue = false;
   else
     throw Refusal{"action: must be \"start\" or \"stop\""};
 }
 
-constexpr std::array<std::pair<std::string_view, RequestType>, 5> kTypes{{
-    {"add", RequestType::Add},
-    {"explore", RequestType::Explore},
-    {"list", RequestType::List},
-    {"queue", RequestType::Queue},
-    {"status", RequestType::Status},
+constexpr std::array<std::pair<std::u16string_view, RequestType>, 5> kTypes{{
+    {u"add", RequestType::Add},
+    {u"explore", RequestType::Explore},
+    {u"list", RequestType::List},
+    {u"queue", RequestType::Queue},
+    {u"status", RequestType::Status},
 }};
 
-BrowserRequest ReadRequest(const Json& object) {
-  const Json* type = Member(object, "type");
+BrowserRequest ReadRequest(const JsonObject& object) {
+  const JsonValue* type = object.Find("type");
   if (type == nullptr) throw Refusal{"type: missing"};
-  if (!type->is_string()) throw Refusal{"type: must be a string"};
-  const auto known = std::find_if(kTypes.begin(), kTypes.end(), [&](const auto& entry) {
-    return entry.first == type->get_ref<const std::string&>();
-  });
+  if (type->kind != JsonValue::Kind::String) throw Refusal{"type: must be a string"};
+  const auto known =
+      std::find_if(kTypes.begin(), kTypes.end(), [&](const auto& entry) { return entry.first == type->text; });
   if (known == kTypes.end()) throw Refusal{"type: unknown; one of add, explore, list, queue, status"};
   BrowserRequest request;
   request.type = known->second;
@@ -159,39 +170,16 @@ BrowserRequest ReadRequest(const Json& object) {
 
 // The members a request may have; others are skipped unread, so that what a
 // sender adds costs no memory.
-bool IsKnownMember(const Json& key) {
-  static constexpr std::string_view kMembers[] = {"type",      "id",        "url",      "cookies", "browser",
-                                                  "userAgent", "pageTitle", "linkText", "urls",    "action"};
-  const std::string& name = key.get_ref<const std::string&>();
-  return std::find(std::begin(kMembers), std::end(kMembers), name) != std::end(kMembers);
-}
+const std::vector<std::string_view> kMembers = {"type",      "id",        "url",      "cookies", "browser",
+                                                "userAgent", "pageTitle", "linkText", "urls",    "action"};
 
-constexpr int kMaxDepth = 64;
-
-// The request's object, holding only its known members. No member of any
-// request holds more than an array of texts, so a deeper value is refused
-// while it is read: 64 MiB of nested arrays would take gigabytes.
-Json ParseObject(std::string_view json) {
-  std::string member;
-  Json object;
-  try {
-    object = Json::parse(json.begin(), json.end(), [&member](int depth, Json::parse_event_t event, Json& parsed) {
-      const bool opens = event == Json::parse_event_t::object_start || event == Json::parse_event_t::array_start;
-      // The parser keeps a pointer for each open level, skipped or not.
-      if (opens && depth >= kMaxDepth) throw Refusal{"not a request: nested too deeply"};
-      if (depth == 0 && event == Json::parse_event_t::array_start) throw Refusal{"not a JSON object"};
-      if (depth == 1 && event == Json::parse_event_t::key) {
-        member = IsKnownMember(parsed) ? parsed.get<std::string>() : std::string();
-        return !member.empty();
-      }
-      if (opens && depth >= 2 && !member.empty()) throw Refusal{member + ": nested too deeply"};
-      return true;
-    });
-  } catch (const Json::parse_error& error) {
-    throw Refusal{"not valid JSON (at byte " + std::to_string(error.byte) + ")"};
-  }
-  if (!object.is_object()) throw Refusal{"not a JSON object"};
-  return object;
+// The id's JSON text as it came, which is JSON the reply can carry: a number
+// keeps every digit, however many, and a text its escapes.
+std::string IdText(const JsonValue& id) {
+  const bool fits = (id.kind == JsonValue::Kind::Number && id.raw.size() <= kMaxIdNumberLength) ||
+                    (id.kind == JsonValue::Kind::String && id.text.size() <= kMaxIdLength);
+  if (!fits) throw Refusal{"id: must be a number of at most 64 characters or a string of at most 256 characters"};
+  return std::string(id.raw);
 }
 
 }  // namespace
@@ -199,6 +187,7 @@ Json ParseObject(std::string_view json) {
 bool IsAcceptedAddress(std::u16string_view address) {
   if (address.empty() || address.size() > kMaxAddressLength) return false;
   if (std::any_of(address.begin(), address.end(), [](char16_t c) { return c == u' ' || IsControl(c); })) return false;
+  if (HasUnpairedSurrogate(address)) return false;
   static constexpr std::u16string_view kSchemes[] = {u"http://", u"https://", u"ftp://"};
   for (const std::u16string_view scheme : kSchemes) {
     if (!AsciiStartsWithIgnoreCase(address, scheme)) continue;
@@ -223,16 +212,46 @@ std::u16string BlankControls(std::u16string_view text) {
   return out;
 }
 
+CarriedCookies CarryCookies(std::u16string_view list) {
+  CarriedCookies carried;
+  std::u16string kept;
+  bool dropped = false;
+  bool cookieKept = false;
+  bool first = true;
+  // Cut where the program cuts the list: at every ";", which no cookie's
+  // name or value holds.
+  std::u16string_view rest = list;
+  do {
+    const std::u16string_view part = cookies::FetchToken(rest, u";");
+    // The program trims blanks and controls off a cookie's ends: a part
+    // with nothing else is no cookie, just room between two.
+    const bool cookie = !TrimBlanks(part).empty();
+    if (HasControl(part) || HasUnpairedSurrogate(part)) {
+      dropped = true;
+      if (cookie) ++carried.leftOut;
+      continue;
+    }
+    if (!first) kept.push_back(u';');
+    kept += part;
+    first = false;
+    cookieKept = cookieKept || cookie;
+  } while (!rest.empty());
+  if (!dropped) {
+    carried.list = std::u16string(list);
+  } else if (cookieKept) {
+    carried.list = std::move(kept);
+  }
+  return carried;
+}
+
 ParsedRequest ParseRequest(std::string_view json) {
   ParsedRequest parsed;
   try {
-    const Json object = ParseObject(json);
-    if (const Json* id = Member(object, "id")) {
-      if (!id->is_number() && !(id->is_string() && Utf16Length(id->get_ref<const std::string&>()) <= kMaxIdLength))
-        throw Refusal{"id: must be a number or a string of at most 256 characters"};
-      parsed.id = id->dump();
-    }
+    const JsonObject object = ReadJsonObject(json, kMembers);
+    if (const JsonValue* id = object.Find("id")) parsed.id = IdText(*id);
     parsed.request = ReadRequest(object);
+  } catch (const JsonRefusal& refusal) {
+    parsed.refusal = refusal.reason;
   } catch (const Refusal& refusal) {
     parsed.refusal = refusal.reason;
   } catch (const std::exception&) {

@@ -16,6 +16,9 @@ enum class RequestType { Add, Explore, List, Queue, Status };
 
 // Limits of a request, counted in UTF-16 code units as the browsers count.
 inline constexpr std::size_t kMaxIdLength = 256;
+// A number id's JSON text, in characters: a double's shortest form takes at
+// most 24, a 128-bit integer 40.
+inline constexpr std::size_t kMaxIdNumberLength = 64;
 inline constexpr std::size_t kMaxAddressLength = 32768;
 inline constexpr std::size_t kMaxListAddresses = 100000;
 inline constexpr std::size_t kMaxBrowserTagLength = 16;
@@ -25,7 +28,10 @@ struct BrowserRequest {
   // "add" and "explore": the address and what came with it; a member that
   // was not sent stays empty (nothing), which differs from an empty text.
   std::u16string url;
+  // The cookie list the program is given; nothing when none was sent, or
+  // when every cookie sent had to be left out (see CarryCookies).
   std::optional<std::u16string> cookies;
+  std::size_t cookiesLeftOut = 0;
   std::optional<std::u16string> browser;
   std::optional<std::u16string> userAgent;
   std::optional<std::u16string> pageTitle;  // control characters made blanks
@@ -37,8 +43,9 @@ struct BrowserRequest {
 };
 
 struct ParsedRequest {
-  // The request's id as JSON text, to be echoed unchanged; empty when it
-  // sent none, or one that was refused.
+  // The request's id as the JSON text it was sent as, to be echoed
+  // unchanged; empty when it sent none, or one that was refused. Of several
+  // ids the last counts.
   std::string id;
   // Nothing when refused.
   std::optional<BrowserRequest> request;
@@ -50,8 +57,22 @@ struct ParsedRequest {
 ParsedRequest ParseRequest(std::string_view json);
 
 // An absolute http, https or ftp address (scheme in any letter case) of at
-// most kMaxAddressLength code units, without blanks or control characters.
+// most kMaxAddressLength code units, without blanks, control characters or
+// unpaired surrogates.
 bool IsAcceptedAddress(std::u16string_view address);
+
+// A cookie list as the program can be given it. Each cookie (the text
+// between two ";") that holds a control character or an unpaired surrogate
+// is left out alone: the parameter file's lines, the program's trimming and
+// its UTF-8 would change or cut it. The others keep their text as sent. When
+// something was left out and no cookie is left, list is nothing: an empty
+// list would delete the site's cookie file, and the file is better kept as
+// it was than lost for a cookie that could not come along.
+struct CarriedCookies {
+  std::optional<std::u16string> list;
+  std::size_t leftOut = 0;  // cookies left out; blank room between them is not counted
+};
+CarriedCookies CarryCookies(std::u16string_view list);
 
 // The text with every run of line breaks, tabs and other control characters
 // made one blank.

@@ -69,10 +69,22 @@ std::string ExitCodeMessage(std::uint32_t exitCode) {
   }
 }
 
+std::string CookiesLeftOutMessage(std::size_t cookiesLeftOut, bool keptFile) {
+  if (cookiesLeftOut == 0) return {};
+  std::string text = "; " + std::to_string(cookiesLeftOut) +
+                     (cookiesLeftOut == 1 ? " of the site's cookies was left out: it holds"
+                                          : " of the site's cookies were left out: each holds") +
+                     " a control character (such as a tab) or a broken character, which a cookie list cannot carry";
+  if (keptFile) text += "; with no cookie left to send, the site's cookie file stays as it was";
+  return text;
+}
+
 std::string ReplyText(const std::string& id, Outcome outcome, std::optional<std::uint32_t> exitCode,
-                      std::string_view message) {
-  const std::string head = "{" + IdMember(id) + "\"outcome\":" + Quoted(OutcomeName(outcome)) +
-                           (exitCode ? ",\"exitCode\":" + std::to_string(*exitCode) : std::string()) + ",\"message\":";
+                      std::string_view message, std::size_t cookiesLeftOut) {
+  const std::string head =
+      "{" + IdMember(id) + "\"outcome\":" + Quoted(OutcomeName(outcome)) +
+      (exitCode ? ",\"exitCode\":" + std::to_string(*exitCode) : std::string()) +
+      (cookiesLeftOut > 0 ? ",\"cookiesLeftOut\":" + std::to_string(cookiesLeftOut) : std::string()) + ",\"message\":";
   const auto reply = [&](std::string_view text) { return head + Quoted(text) + "}"; };
   std::string whole = reply(message);
   if (whole.size() <= kMaxReplySize) return whole;

@@ -1,6 +1,7 @@
 #pragma once
 // The host's answers: one JSON object per request, carrying the request's id
 // unchanged, never longer than the browsers take from a host.
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -21,11 +22,16 @@ std::string_view OutcomeName(Outcome outcome);
 // What an exit code means, for the reply's message.
 std::string ExitCodeMessage(std::uint32_t exitCode);
 
-// {"id": …, "outcome": …, "exitCode": N, "message": "…"}, the id and the
-// exit code left out when there is none. A message that would take the reply
-// past kMaxReplySize is cut.
+// What the message adds when cookies of the request were left out (see
+// CarryCookies); nothing for none. keptFile: every cookie was left out, so
+// the program was given no list and the site's cookie file stays.
+std::string CookiesLeftOutMessage(std::size_t cookiesLeftOut, bool keptFile);
+
+// {"id": …, "outcome": …, "exitCode": N, "cookiesLeftOut": N, "message": "…"},
+// the id, the exit code and the cookies left out not there when there are
+// none. A message that would take the reply past kMaxReplySize is cut.
 std::string ReplyText(const std::string& id, Outcome outcome, std::optional<std::uint32_t> exitCode,
-                      std::string_view message);
+                      std::string_view message, std::size_t cookiesLeftOut = 0);
 
 // {"id": …, "manager": "running" or "absent", "version": "…"}.
 std::string StatusReplyText(const std::string& id, bool managerRunning, std::string_view version);

@@ -7,7 +7,6 @@
 #include "intake/fixed_texts.h"
 #include "intake/parameter_file.h"
 #include "intake/utf8.h"
-#include "messaging/host_reply.h"
 #include "messaging/native_framing.h"
 #include "messaging/program_input.h"
 #include "platform/error.h"
@@ -33,6 +32,7 @@ std::string FailureMessage(const PlatformError& error) {
 HostSession::~HostSession() { FinishRuns(); }
 
 int HostSession::Serve() {
+  RemoveStaleParameterFiles();
   int result = 0;
   for (;;) {
     Frame frame;
@@ -48,15 +48,20 @@ int HostSession::Serve() {
       result = 1;
       break;
     }
-    const ParsedRequest parsed = ParseRequest(frame.text);
-    frame.text = std::string();
-    if (!parsed.request) {
-      Answer(ReplyText(parsed.id, Outcome::Refused, std::nullopt, parsed.refusal));
-    } else if (parsed.request->type == RequestType::Status) {
-      AnswerStatus(parsed.id);
-    } else if (std::optional<Run> run = Prepare(parsed.id, *parsed.request)) {
-      StartRun(std::move(*run));
+    std::optional<Run> run;
+    {
+      const ParsedRequest parsed = ParseRequest(frame.text);
+      frame.text = std::string();
+      if (!parsed.request)
+        Answer(ReplyText(parsed.id, Outcome::Refused, std::nullopt, parsed.refusal));
+      else if (parsed.request->type == RequestType::Status)
+        AnswerStatus(parsed.id);
+      else
+        run = Prepare(parsed.id, *parsed.request);
     }
+    // While the run waits for its turn it holds what the program is given,
+    // not the request.
+    if (run) StartRun(std::move(*run));
   }
   FinishRuns();
   const std::lock_guard lock(output_lock_);
@@ -84,29 +89,42 @@ void HostSession::AnswerStatus(const std::string& id) {
   }
 }
 
-std::optional<HostSession::Run> HostSession::Prepare(const std::string& id, const BrowserRequest& request) {
+void HostSession::AnswerRun(const Run& run, Outcome outcome, std::optional<std::uint32_t> exitCode,
+                            const std::string& message) {
+  Answer(ReplyText(run.id, outcome, exitCode, message + CookiesLeftOutMessage(run.cookiesLeftOut, run.cookieFileKept),
+                   run.cookiesLeftOut));
+}
+
+void HostSession::RemoveStaleParameterFiles() {
   try {
-    if (request.type == RequestType::Queue) return Run{id, ControlWord(request), {}};
-    const std::string bytes = ParameterFileBytes(ArgumentLines(request));
-    if (bytes.size() > intake::kMaxParameterFileSize) {
-      Answer(ReplyText(id, Outcome::Refused, std::nullopt, "the request is larger than a parameter file may be"));
-      return std::nullopt;
+    services_.files.RemoveStaleTempFiles(kParameterFilePrefix, kStaleParameterFileMs, kMaxStaleFileNames);
+  } catch (const PlatformError&) {
+    // A temporary folder that cannot be listed cannot take this host's
+    // files either: each run says so.
+  }
+}
+
+void HostSession::RemoveParameterFile(const std::u16string& path) {
+  try {
+    services_.files.RemoveIfPresent(path);
+  } catch (const PlatformError&) {
+    // Held by another program for a moment, or taken away: nothing to add to
+    // the reply. A later host's start removes what stays.
+  }
+}
+
+std::optional<HostSession::Run> HostSession::Prepare(const std::string& id, const BrowserRequest& request) {
+  Run run{id, {}, {}, request.cookiesLeftOut, request.cookiesLeftOut > 0 && !request.cookies};
+  try {
+    if (request.type == RequestType::Queue) {
+      run.controlWord = ControlWord(request);
+      return run;
     }
-    std::u16string path = services_.files.CreateTempFile(bytes);
-    // The program would take any other path for an address.
-    if (!intake::IsParameterFilePath(path)) {
-      services_.files.RemoveIfPresent(path);
-      Answer(ReplyText(id, Outcome::Failed, std::nullopt,
-                       "the temporary folder is not a full path on a drive letter: " + Utf8(path)));
-      return std::nullopt;
-    }
-    // A path has no double quote; the quotes keep its blanks inside.
-    return Run{id, u"\"" + path + u"\"", path};
-  } catch (const PlatformError& error) {
-    Answer(ReplyText(id, Outcome::Failed, std::nullopt,
-                     "the parameter file could not be written: " + Utf8(error.Message())));
+    run.parameterBytes = ParameterFileBytes(ArgumentLines(request));
+    if (run.parameterBytes.size() <= intake::kMaxParameterFileSize) return run;
+    AnswerRun(run, Outcome::Refused, std::nullopt, "the request is larger than a parameter file may be");
   } catch (const std::exception&) {
-    Answer(ReplyText(id, Outcome::Failed, std::nullopt, "the host ran out of memory for the request"));
+    AnswerRun(run, Outcome::Failed, std::nullopt, "the host ran out of memory for the request");
   }
   return std::nullopt;
 }
@@ -124,8 +142,7 @@ void HostSession::StartRun(Run run) {
         const Run lost = std::move(waiting_.back());
         waiting_.pop_back();
         lock.unlock();
-        if (!lost.parameterFile.empty()) services_.files.RemoveIfPresent(lost.parameterFile);
-        Answer(ReplyText(lost.id, Outcome::Failed, std::nullopt, "the host could not start a thread for the run"));
+        AnswerRun(lost, Outcome::Failed, std::nullopt, "the host could not start a thread for the run");
         return;
       }
     }
@@ -141,33 +158,49 @@ void HostSession::Work() {
     work_arrived_.wait(lock, [this] { return !waiting_.empty() || closing_; });
     --idle_workers_;
     if (waiting_.empty()) return;
-    const Run run = std::move(waiting_.front());
+    Run run = std::move(waiting_.front());
     waiting_.pop_front();
     lock.unlock();
-    Execute(run);
+    Execute(std::move(run));
     lock.lock();
   }
 }
 
-void HostSession::Execute(const Run& run) {
-  std::string reply;
+void HostSession::Execute(Run run) {
+  std::u16string arguments = run.controlWord;
+  std::u16string parameterFile;
+  if (!run.parameterBytes.empty()) {
+    try {
+      parameterFile = services_.files.CreateTempFile(kParameterFilePrefix, run.parameterBytes);
+    } catch (const PlatformError& error) {
+      return AnswerRun(run, Outcome::Failed, std::nullopt,
+                       "the parameter file could not be written: " + Utf8(error.Message()));
+    } catch (const std::exception&) {
+      return AnswerRun(run, Outcome::Failed, std::nullopt, "the host ran out of memory for the request");
+    }
+    std::string().swap(run.parameterBytes);
+    // The program would take any other path for an address.
+    if (!intake::IsParameterFilePath(parameterFile)) {
+      RemoveParameterFile(parameterFile);
+      return AnswerRun(run, Outcome::Failed, std::nullopt,
+                       "the temporary folder is not a full path on a drive letter: " + Utf8(parameterFile));
+    }
+    // A path has no double quote; the quotes keep its blanks inside.
+    arguments = u"\"" + parameterFile + u"\"";
+  }
+  std::optional<std::uint32_t> exitCode;
+  std::string message;
   try {
-    const std::uint32_t exitCode = services_.programs.RunToEnd(services_.program, run.arguments, kRunLimitMs);
-    reply = ReplyText(run.id, OutcomeForExitCode(exitCode), exitCode, ExitCodeMessage(exitCode));
+    exitCode = services_.programs.RunToEnd(services_.program, arguments, kRunLimitMs);
+    message = ExitCodeMessage(*exitCode);
   } catch (const PlatformError& error) {
-    reply = ReplyText(run.id, Outcome::Failed, std::nullopt, FailureMessage(error));
+    message = FailureMessage(error);
   } catch (const std::exception&) {
-    reply = ReplyText(run.id, Outcome::Failed, std::nullopt, std::string(kProgramName) + " could not be run");
+    message = std::string(kProgramName) + " could not be run";
   }
   // The program deletes the file once it has read it; one it never read goes here.
-  if (!run.parameterFile.empty()) {
-    try {
-      services_.files.RemoveIfPresent(run.parameterFile);
-    } catch (const PlatformError&) {
-      // Held by another program for a moment, or taken away: nothing to add to the reply.
-    }
-  }
-  Answer(reply);
+  if (!parameterFile.empty()) RemoveParameterFile(parameterFile);
+  AnswerRun(run, exitCode ? OutcomeForExitCode(*exitCode) : Outcome::Failed, exitCode, message);
 }
 
 void HostSession::FinishRuns() {

@@ -9,10 +9,12 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
 #include "messaging/browser_request.h"
+#include "messaging/host_reply.h"
 #include "platform/byte_streams.h"
 #include "platform/child_programs.h"
 #include "platform/private_files.h"
@@ -39,34 +41,52 @@ class HostSession {
   // The program ends within seconds unless an error box waits for the user:
   // a run that takes longer is ended, so that no request waits for ever.
   static constexpr std::uint32_t kRunLimitMs = 60000;
+  // The parameter files' names: this prefix, a random part and an
+  // extension (see platform/private_files.h), which only this host makes.
+  static constexpr std::u16string_view kParameterFilePrefix = u"ZYPBrowserHost-";
+  // A parameter file is written just before its program starts, which reads
+  // it at once, and is removed when the run ends, at the run limit at the
+  // latest. One that is older was left by a host that was ended while it
+  // ran (a browser ends its host when it likes) and holds a site's cookies:
+  // a host that starts removes it.
+  static constexpr std::uint64_t kStaleParameterFileMs = kRunLimitMs;
+  // How many of its names a start looks at, at most: what is left over goes
+  // at a later start.
+  static constexpr std::size_t kMaxStaleFileNames = 256;
 
   explicit HostSession(const HostServices& services) : services_(services) {}
   ~HostSession();
   HostSession(const HostSession&) = delete;
   HostSession& operator=(const HostSession&) = delete;
 
-  // Serves until the input ends and every run has been answered. 0 when the
-  // input ended between two requests and every reply was written; 1 when it
-  // ended inside one, sent a length over the limit (no later reply could be
-  // matched to its request) or a reply could not be written.
+  // Removes what hosts that were ended left behind, then serves until the
+  // input ends and every run has been answered. 0 when the input ended
+  // between two requests and every reply was written; 1 when it ended inside
+  // one, sent a length over the limit (no later reply could be matched to
+  // its request) or a reply could not be written.
   int Serve();
 
  private:
-  // A request ready to run: its parameter file, if any, is written, so that
-  // a waiting request holds no more memory than its id.
+  // A request ready to run: the program's control word, or what its
+  // parameter file is to hold.
   struct Run {
     std::string id;
-    std::u16string arguments;
-    std::u16string parameterFile;  // removed once the run has ended
+    std::u16string controlWord;
+    std::string parameterBytes;
+    std::size_t cookiesLeftOut = 0;
+    bool cookieFileKept = false;  // every cookie was left out: the program was given no list
   };
 
   void Answer(const std::string& reply);
   void AnswerStatus(const std::string& id);
+  void AnswerRun(const Run& run, Outcome outcome, std::optional<std::uint32_t> exitCode, const std::string& message);
+  void RemoveStaleParameterFiles();
+  void RemoveParameterFile(const std::u16string& path);
   // The run for a request; its reply instead when it cannot run.
   std::optional<Run> Prepare(const std::string& id, const BrowserRequest& request);
   void StartRun(Run run);
   void Work();
-  void Execute(const Run& run);
+  void Execute(Run run);
   void FinishRuns();
 
   HostServices services_;

@@ -51,6 +51,13 @@ struct KernelHandleTraits {
   static void Close(Type h) { ::CloseHandle(h); }
 };
 
+struct FindTraits {
+  using Type = HANDLE;
+  static Type Empty() { return INVALID_HANDLE_VALUE; }
+  static bool IsValid(Type h) { return h != nullptr && h != INVALID_HANDLE_VALUE; }
+  static void Close(Type h) { ::FindClose(h); }
+};
+
 struct RegistryKeyTraits {
   using Type = HKEY;
   static Type Empty() { return nullptr; }
@@ -88,6 +95,8 @@ struct CoTaskMemoryTraits {
 
 // Files, pipes, events, mutexes, threads and processes.
 using UniqueHandle = Scoped<KernelHandleTraits>;
+// A listing of a folder (FindFirstFileW and its kind).
+using UniqueFind = Scoped<FindTraits>;
 using UniqueHkey = Scoped<RegistryKeyTraits>;
 using UniqueHwnd = Scoped<WindowTraits>;
 using UniqueHicon = Scoped<IconTraits>;

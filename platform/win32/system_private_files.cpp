@@ -6,6 +6,7 @@
 #include <sddl.h>
 
 #include <cstdint>
+#include <cwchar>
 #include <memory>
 #include <string>
 #include <vector>
@@ -33,17 +34,40 @@ std::wstring TempFolder() {
   return folder;
 }
 
-std::wstring RandomName() {
+std::wstring RandomName(std::u16string_view prefix) {
   std::uint8_t random[16];
   const NTSTATUS status = ::BCryptGenRandom(nullptr, random, sizeof(random), BCRYPT_USE_SYSTEM_PREFERRED_RNG);
   if (!BCRYPT_SUCCESS(status)) ThrowLastError("BCryptGenRandom", ERROR_GEN_FAILURE);
-  std::wstring name = L"zyp-";
+  std::wstring name = ToWide(prefix);
   constexpr wchar_t kHex[] = L"0123456789abcdef";
   for (const std::uint8_t byte : random) {
     name.push_back(kHex[byte >> 4]);
     name.push_back(kHex[byte & 0xF]);
   }
-  return name + L".txt";
+  return name + ToWide(platform::kPrivateFileExtension);
+}
+
+std::uint64_t Ticks(const FILETIME& time) { return (std::uint64_t{time.dwHighDateTime} << 32) | time.dwLowDateTime; }
+
+// Deletes the file at path when it is a regular file of one name last
+// written more than age before now (both in 100 ns ticks). Checked and
+// deleted through one handle, opened on the name itself, never on what a
+// link points to, and shared with nobody: a file in use stays.
+bool RemoveIfStale(const std::wstring& path, std::uint64_t now, std::uint64_t age) {
+  // Without FILE_FLAG_BACKUP_SEMANTICS a folder does not open.
+  const UniqueHandle file(::CreateFileW(path.c_str(), DELETE | FILE_READ_ATTRIBUTES, 0, nullptr, OPEN_EXISTING,
+                                        FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  if (!file) return false;
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!::GetFileInformationByHandle(file.Get(), &info)) return false;
+  if ((info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0 ||
+      info.nNumberOfLinks != 1)
+    return false;
+  const std::uint64_t written = Ticks(info.ftLastWriteTime);
+  // A write time ahead of the clock is no age.
+  if (written > now || now - written <= age) return false;
+  FILE_DISPOSITION_INFO disposition{TRUE};
+  return ::SetFileInformationByHandle(file.Get(), FileDispositionInfo, &disposition, sizeof(disposition)) != FALSE;
 }
 
 // The current user's SID in its text form.
@@ -77,12 +101,12 @@ UniqueHlocal UserOnlyDescriptor() {
 
 }  // namespace
 
-std::u16string SystemPrivateFiles::CreateTempFile(std::string_view bytes) {
+std::u16string SystemPrivateFiles::CreateTempFile(std::u16string_view prefix, std::string_view bytes) {
   const std::wstring folder = TempFolder();
   const UniqueHlocal descriptor = UserOnlyDescriptor();
   SECURITY_ATTRIBUTES security{sizeof(security), descriptor.Get(), FALSE};
   for (int attempt = 1;; ++attempt) {
-    const std::wstring path = folder + RandomName();
+    const std::wstring path = folder + RandomName(prefix);
     UniqueHandle file(
         ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, &security, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) {
@@ -108,6 +132,33 @@ void SystemPrivateFiles::RemoveIfPresent(const std::u16string& path) {
   const DWORD error = ::GetLastError();
   if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return;
   ThrowLastError("DeleteFileW", error);
+}
+
+std::size_t SystemPrivateFiles::RemoveStaleTempFiles(std::u16string_view prefix, std::uint64_t ageMs,
+                                                     std::size_t maxNames) {
+  const std::wstring folder = TempFolder();
+  WIN32_FIND_DATAW found;
+  // The pattern only narrows the listing (it matches short names too): each
+  // name is checked exactly.
+  const UniqueFind find(::FindFirstFileExW((folder + ToWide(prefix) + L"*").c_str(), FindExInfoBasic, &found,
+                                           FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH));
+  if (!find) {
+    const DWORD error = ::GetLastError();
+    if (error == ERROR_FILE_NOT_FOUND) return 0;
+    ThrowLastError("FindFirstFileExW", error);
+  }
+  FILETIME now;
+  ::GetSystemTimeAsFileTime(&now);
+  constexpr std::uint64_t kTicksPerMs = 10000;
+  std::size_t names = 0;
+  std::size_t removed = 0;
+  do {
+    if (!platform::IsPrivateFileName(FromWide(found.cFileName, std::wcslen(found.cFileName)), prefix)) continue;
+    if (++names > maxNames) break;
+    if ((found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0) continue;
+    if (RemoveIfStale(folder + found.cFileName, Ticks(now), ageMs * kTicksPerMs)) ++removed;
+  } while (::FindNextFileW(find.Get(), &found));
+  return removed;
 }
 
 }  // namespace zyp::win32

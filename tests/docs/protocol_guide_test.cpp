@@ -111,7 +111,8 @@ struct RequestRun {
 TEST(ProtocolGuide, EveryExampleIsChecked) {
   const std::set<std::string> checked = {"command-lines",  "cookie-file-names", "cookie-merge",  "control-packets",
                                          "receiving-rule", "pipe-messages",     "message-bytes", "started-programs",
-                                         "host-requests",  "host-outcomes",     "host-refusals", "host-manifest"};
+                                         "host-ids",       "host-requests",     "host-outcomes", "host-refusals",
+                                         "host-manifest"};
   std::set<std::string> found;
   for (const GuideExample& example : Examples()) {
     EXPECT_TRUE(checked.count(example.name))
@@ -239,6 +240,17 @@ TEST(ProtocolGuide, AbsentManagerMeansTheProgramsShownAreStarted) {
       started.push_back(Narrow(program.file.substr(std::size(kProgramFolder) - 1) + u" " + program.parameters));
     }
     EXPECT_EQ(started, CodeList(row.cells[1]));
+  }
+}
+
+TEST(ProtocolGuide, HostIdsComeBackAsShown) {
+  for (const Row& row : Example("host-ids").rows) {
+    SCOPED_TRACE(Where(row));
+    ASSERT_EQ(row.cells.size(), 2u);
+    const messaging::ParsedRequest parsed = messaging::ParseRequest(Code(row.cells[0]));
+    ASSERT_TRUE(parsed.request) << parsed.refusal;
+    const std::string reply = messaging::StatusReplyText(parsed.id, false, "1.0.0");
+    EXPECT_TRUE(reply.starts_with("{\"id\":" + Code(row.cells[1]) + ",")) << reply;
   }
 }
 

@@ -180,7 +180,7 @@ TEST_F(BrowserHostTest, RefusalsNameTheMemberRunNothingAndTheHostGoesOn) {
       {R"({"type":"add","url":"zypqueue=http://a.example/"})", u"url:"},
       {R"({"type":"add","url":"C:\\Users\\me\\request.txt"})", u"url:"},
       {R"({"type":"add","url":"http://a.example/\r\npagetitle=x"})", u"url:"},
-      {R"({"type":"add","url":"http://a.example/","cookies":"a=1\nlinkexplorer"})", u"cookies:"},
+      {R"({"type":"add","url":"http://a.example/","cookies":7})", u"cookies:"},
       {R"({"type":"add","url":"http://a.example/","browser":"C\\H"})", u"browser:"},
       {R"({"type":"add","url":"http://a.example/","userAgent":"x\u0000"})", u"userAgent:"},
       {R"({"type":"add","url":"http://a.example/","linkText":"linkexplorer"})", u"linkText:"},
@@ -207,6 +207,110 @@ TEST_F(BrowserHostTest, RefusalsNameTheMemberRunNothingAndTheHostGoesOn) {
   EXPECT_EQ(replies.back()["id"].AsInt(), 123);
   ExpectEnd(0);
   EXPECT_TRUE(journal_.Entries().empty()) << "nothing ran\n" << journal_.Text();
+}
+
+// A cookie that a cookie list cannot carry costs that cookie, not the
+// request: the others reach the site's cookie file, and with none left the
+// file stays as it was.
+TEST_F(BrowserHostTest, ACookieThatCannotBeCarriedIsLeftOutAloneAndTheRestArrives) {
+  const std::wstring carriedFile = CookieFolder() + L"carry.example.dat";
+  const std::wstring keptFile = CookieFolder() + L"kept.example.dat";
+  std::filesystem::create_directories(CookieFolder());
+  {
+    const win32::UniqueHandle file(
+        ::CreateFileW(keptFile.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    DWORD written = 0;
+    ASSERT_TRUE(file && ::WriteFile(file.Get(), "login=old\r\n", 11, &written, nullptr));
+  }
+  StandInManager manager(journal_, {{L"ZYP_QM_IDLE_MS", L"60000"}});
+  ASSERT_TRUE(manager.WaitReady());
+  BrowserHostProcess& host = Host();
+  host.Send(R"({"type":"add","id":"some","url":"http://carry.example/f.zip",)"
+            R"("cookies":"sid=42; odd=a\tb; lang=en; nl=\r\nlinkexplorer"})");
+  host.Send(R"({"type":"add","id":"all","url":"http://kept.example/f.zip","cookies":"odd=a\tb"})");
+  const std::map<std::string, JsonValue> replies = ById(host.Replies(2, 30s));
+  ASSERT_EQ(replies.size(), 2u);
+  for (const auto& [id, count] : {std::pair{"some", 2}, std::pair{"all", 1}}) {
+    const JsonValue& reply = replies.at(id);
+    EXPECT_EQ(reply["outcome"].AsText(), u"delivered") << id;
+    EXPECT_EQ(reply["cookiesLeftOut"].AsInt(), count) << id;
+    EXPECT_NE(reply["message"].AsText().find(u"left out"), std::u16string::npos) << id;
+  }
+  ExpectEnd(0);
+  manager.Stop();
+  std::map<std::u16string, std::u16string> cookies;
+  for (const JsonValue& message : journal_.Events("message", manager.Id()))
+    cookies[message["address"].AsText()] = message["cookies"].AsText();
+  EXPECT_EQ(cookies[u"http://carry.example/f.zip"], u"sid=42; lang=en") << journal_.Text();
+  EXPECT_EQ(cookies[u"http://kept.example/f.zip"], u"login=old") << journal_.Text();
+  ::DeleteFileW(carriedFile.c_str());
+  ::DeleteFileW(keptFile.c_str());
+}
+
+TEST_F(BrowserHostTest, IdsComeBackExactlyAsSent) {
+  const std::pair<std::string, std::string> cases[] = {
+      {R"({"type":"status","id":0.10000000000000001})", "0.10000000000000001"},
+      {R"({"type":"status","id":12345678901234567890123})", "12345678901234567890123"},
+      {R"({"type":"status","id":12345678901234567890124})", "12345678901234567890124"},
+      {R"({"type":"status","id":-0})", "-0"},
+      {R"({"type":"status","id":"caf\u00e9\ud800"})", R"("caf\u00e9\ud800")"},
+      {R"({"id":1,"type":"status","\u0069d":2})", "2"},
+      {R"({"id":1e400,"type":"status","extra":[1e400]})", "1e400"},
+      // Refused for another reason, the reply still carries the id.
+      {R"({"id":1e400,"type":"unpack"})", "1e400"},
+  };
+  BrowserHostProcess& host = Host();
+  for (const auto& [request, id] : cases) host.Send(request);
+  for (const auto& [request, id] : cases) {
+    const std::optional<std::string> reply = host.NextReplyText(15s);
+    ASSERT_TRUE(reply.has_value()) << request;
+    EXPECT_TRUE(reply->starts_with("{\"id\":" + id + ",")) << request << " gave " << *reply;
+  }
+  ExpectEnd(0);
+}
+
+// A browser may end its host while a run goes on; the parameter file of that
+// run holds the site's cookies. The next host that starts removes such files
+// of its own, and only those; and its own runs leave none.
+TEST_F(BrowserHostTest, RemovesTheParameterFilesThatEndedHostsLeftAndNoOthers) {
+  const testing::ScratchFolder temp(L"host-temp");
+  const Environment ownTemp = {{L"TMP", temp.Path()}, {L"TEMP", temp.Path()}};
+  const std::wstring random = L"00112233445566778899aabbccddeeff";
+  const auto file = [&](const std::wstring& name, std::chrono::seconds age) {
+    const std::wstring path = temp.Path() + name;
+    const win32::UniqueHandle made(
+        ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+    const std::string bytes = "\xEF\xBB\xBFZYP Parameter File\r\nhttp://left.example/\r\ncookielist=sid=secret\r\n";
+    DWORD written = 0;
+    EXPECT_TRUE(made && ::WriteFile(made.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr));
+    EXPECT_TRUE(testing::SetWriteAge(path, age));
+    return path;
+  };
+  const std::wstring leftBehind = file(L"ZYPBrowserHost-" + random + L".txt", 10min);
+  const std::wstring anotherHostsRun = file(L"ZYPBrowserHost-f" + random.substr(1) + L".txt", 5s);
+  const std::wstring notTheHosts = file(L"zyp-" + random + L".txt", 10min);
+  {
+    StandInManager manager(journal_, {{L"ZYP_QM_IDLE_MS", L"60000"}});
+    ASSERT_TRUE(manager.WaitReady());
+    Environment environment = ownTemp;
+    environment.push_back(journal_.Variable());
+    BrowserHostProcess host(environment);
+    ASSERT_TRUE(host.Started());
+    host.Send(R"({"type":"add","id":1,"url":"http://temp.example/f.zip"})");
+    const std::vector<JsonValue> replies = host.Replies(1, 20s);
+    ASSERT_EQ(replies.size(), 1u);
+    EXPECT_EQ(replies[0]["outcome"].AsText(), u"delivered");
+    host.CloseInput();
+    EXPECT_TRUE(host.Wait(15s).finished);
+    manager.Stop();
+    EXPECT_EQ(journal_.Events("message", manager.Id()).size(), 1u) << journal_.Text();
+  }
+  EXPECT_FALSE(FileExists(leftBehind));
+  EXPECT_TRUE(FileExists(anotherHostsRun));
+  EXPECT_TRUE(FileExists(notTheHosts));
+  EXPECT_EQ(testing::CountFiles(temp.Path(), L"ZYPBrowserHost-*"), 1u) << "the run left its file";
+  // The program made its cookie folder in that temporary folder too.
+  std::filesystem::remove_all(temp.Path() + L"ZYP");
 }
 
 struct FramingFault {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -94,9 +95,10 @@ INSTANTIATE_TEST_SUITE_P(
         RefusalCase{"tab", WithUrl("http://a.example/\\tx"), "url:"},
         RefusalCase{"nul", WithUrl("http://a.example/\\u0000"), "url:"},
         RefusalCase{"too_long", WithUrl("http://a.example/" + std::string(32768 - 17 + 1, 'a')), "url:"},
-        RefusalCase{"cookies_line_break", Add(R"(,"cookies":"a=1\nlinkexplorer")"), "cookies:"},
         RefusalCase{"cookies_not_text", Add(R"(,"cookies":null)"), "cookies:"},
         RefusalCase{"agent_control", Add(R"(,"userAgent":"Mozilla\u0001")"), "userAgent:"},
+        RefusalCase{"agent_unpaired_surrogate", Add(R"(,"userAgent":"Mozilla\ud800")"), "userAgent:"},
+        RefusalCase{"url_unpaired_surrogate", WithUrl("http://a.example/\\udc00"), "url:"},
         RefusalCase{"browser_punctuation", Add(R"(,"browser":"C-H")"), "browser:"},
         RefusalCase{"browser_too_long", Add(R"(,"browser":"ABCDEFGHIJKLMNOPQ")"), "browser:"},
         RefusalCase{"title_not_text", Add(R"(,"pageTitle":5)"), "pageTitle:"},
@@ -113,13 +115,20 @@ INSTANTIATE_TEST_SUITE_P(
         RefusalCase{"id_object", R"({"type":"status","id":{}})", "id:"},
         RefusalCase{"id_too_long", R"({"type":"status","id":")" + std::string(257, 'x') + R"("})", "id:"},
         RefusalCase{"id_bool", R"({"type":"status","id":true})", "id:"},
+        RefusalCase{"id_number_too_long", R"({"type":"status","id":1)" + std::string(64, '0') + "}", "id:"},
         RefusalCase{"nested_deeply", "{\"extra\":" + std::string(100000, '[') + std::string(100000, ']') + "}",
                     "not a request: nested too deeply"}),
     [](const ::testing::TestParamInfo<RefusalCase>& info) { return std::string(info.param.name); });
 
 TEST(BrowserRequest, IdIsEchoedAsSentAlsoWithARefusal) {
-  EXPECT_EQ(ParseRequest(R"({"type":"status","id":17})").id, "17");
-  EXPECT_EQ(ParseRequest(R"({"type":"status","id":"a\"b"})").id, R"("a\"b")");
+  // Each as it came: a number's every digit, a text's escapes.
+  for (const std::string& id :
+       std::vector<std::string>{"17", "-0", "0.10000000000000001", "12345678901234567890123", "12345678901234567890124",
+                                "1e400", "-2.5E-400", "1" + std::string(63, '0'), R"("a\"b")", R"("\u00e9\ud800")"}) {
+    const ParsedRequest parsed = ParseRequest(R"({"type":"status","id":)" + id + "}");
+    EXPECT_EQ(parsed.id, id);
+    EXPECT_TRUE(parsed.request) << parsed.refusal;
+  }
   // 256 characters counted as the browsers count them: 256 UTF-16 code units.
   const std::string longest = "\"" + std::string(128 * 2, 'x') + "\"";
   EXPECT_EQ(ParseRequest(R"({"type":"status","id":)" + longest + "}").id, longest);
@@ -127,6 +136,49 @@ TEST(BrowserRequest, IdIsEchoedAsSentAlsoWithARefusal) {
   EXPECT_FALSE(refused.request);
   EXPECT_EQ(refused.id, R"("r-1")");
   EXPECT_EQ(ParseRequest(R"({"type":"status"})").id, "");
+  // The last id counts, its name read with its escapes undone; a number
+  // past a double's range elsewhere costs nothing.
+  const ParsedRequest repeated = ParseRequest(R"({"id":1,"type":"status","\u0069d":2,"extra":[1e400]})");
+  EXPECT_EQ(repeated.id, "2");
+  EXPECT_TRUE(repeated.request) << repeated.refusal;
+}
+
+struct CookieCase {
+  std::string cookies;                 // the member's JSON text
+  std::optional<std::string> carried;  // the cookie list the program is given
+  std::size_t leftOut;
+};
+
+TEST(BrowserRequest, CookiesThatCannotBeCarriedAreLeftOutAloneTheOthersKeptAsSent) {
+  const CookieCase cases[] = {
+      {R"("a=1; b=x\ty; c=3")", "a=1; c=3", 1},
+      {R"("b=x\ty; a=1 ;c=3")", " a=1 ;c=3", 1},
+      {R"("a=1; b=\r\nlinkexplorer; c=\u0000; d=\u0085; e=\u2028; f=\u007f; g=\ud800; h=\ud83d\ude00")",
+       "a=1; h=\xF0\x9F\x98\x80", 6},
+      // Room between cookies that holds a line break is no cookie, and goes.
+      {R"("a=1;\r\n;b=2")", "a=1;b=2", 0},
+      // Nothing left but room, or nothing at all: no list, so the site's
+      // cookie file stays as it was.
+      {R"("x=\t1; ; ")", std::nullopt, 1},
+      {R"("\n")", std::nullopt, 0},
+      // What the program can carry goes as it came, however it reads it.
+      {R"("")", "", 0},
+      {R"(" ")", " ", 0},
+      {R"("flag; n=; =v; x=a=b;")", "flag; n=; =v; x=a=b;", 0},
+      {R"("x=\t1; flag")", " flag", 1},
+  };
+  for (const CookieCase& c : cases) {
+    SCOPED_TRACE(c.cookies);
+    const ParsedRequest parsed =
+        ParseRequest(R"({"type":"add","url":"http://a.example/","cookies":)" + c.cookies + "}");
+    ASSERT_TRUE(parsed.request) << parsed.refusal;
+    EXPECT_EQ(parsed.request->cookiesLeftOut, c.leftOut);
+    std::vector<std::string> expected = {"http://a.example/"};
+    if (c.carried) expected.push_back("cookielist=" + *c.carried);
+    std::vector<std::string> lines;
+    for (const std::u16string& line : ArgumentLines(*parsed.request)) lines.push_back(intake::ToUtf8(line));
+    EXPECT_EQ(lines, expected);
+  }
 }
 
 TEST(BrowserRequest, AddressLengthCountsUtf16CodeUnits) {

@@ -29,6 +29,21 @@ TEST(HostReply, LeavesOutWhatThereIsNot) {
             nlohmann::json::parse(R"({"id":"s","manager":"running","version":"1.0.0"})"));
 }
 
+TEST(HostReply, CountsTheCookiesLeftOutOnlyWhenThereAreSome) {
+  EXPECT_FALSE(nlohmann::json::parse(ReplyText("1", Outcome::Delivered, 0, "delivered")).contains("cookiesLeftOut"));
+  EXPECT_EQ(CookiesLeftOutMessage(0, false), "");
+  const auto reply =
+      nlohmann::json::parse(ReplyText("1", Outcome::Delivered, 0, "delivered" + CookiesLeftOutMessage(2, false), 2));
+  EXPECT_EQ(reply["cookiesLeftOut"], 2);
+  const std::string message = reply["message"];
+  EXPECT_EQ(message.rfind("delivered; 2 of the site's cookies were left out: each holds a control character", 0), 0u)
+      << message;
+  EXPECT_EQ(message.find("cookie file"), std::string::npos) << "a list went: the file holds it";
+  const std::string kept = CookiesLeftOutMessage(1, true);
+  EXPECT_EQ(kept.rfind("; 1 of the site's cookies was left out: it holds", 0), 0u) << kept;
+  EXPECT_NE(kept.find("the site's cookie file stays as it was"), std::string::npos) << kept;
+}
+
 TEST(HostReply, ALongMessageIsCutToWhatTheBrowsersTake) {
   // Each control character takes six bytes in the reply, each "é" two.
   for (const std::string& unit : {std::string("\x01"), std::string("\xC3\xA9"), std::string("a")}) {

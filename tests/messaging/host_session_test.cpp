@@ -92,11 +92,19 @@ class FakePrograms : public platform::ChildPrograms, public platform::PrivateFil
     if (exitCodes[run] < 0) throw PlatformError(2, u"The system cannot find the file specified.", "CreateProcessW");
     return static_cast<std::uint32_t>(exitCodes[run]);
   }
-  std::u16string CreateTempFile(std::string_view bytes) override {
+  std::u16string CreateTempFile(std::u16string_view prefix, std::string_view bytes) override {
     const std::lock_guard lock(lock_);
-    const std::u16string path = tempFolder + u"zyp-" + intake::FromUtf8(std::to_string(++made_)) + u".txt";
+    EXPECT_EQ(prefix, HostSession::kParameterFilePrefix);
+    const std::u16string path =
+        tempFolder + std::u16string(prefix) + intake::FromUtf8(std::to_string(++made_)) + u".txt";
     files[path] = std::string(bytes);
+    written.push_back({path, running});
     return path;
+  }
+  std::size_t RemoveStaleTempFiles(std::u16string_view prefix, std::uint64_t ageMs, std::size_t maxNames) override {
+    const std::lock_guard lock(lock_);
+    sweeps.push_back({std::u16string(prefix), ageMs, maxNames, started.size()});
+    return 0;
   }
   void RemoveIfPresent(const std::u16string& path) override {
     const std::lock_guard lock(lock_);
@@ -122,6 +130,10 @@ class FakePrograms : public platform::ChildPrograms, public platform::PrivateFil
   void EndAll(int exitCode, std::size_t count) {
     for (std::size_t run = 0; run < count; ++run) End(run, exitCode);
   }
+  bool WaitForStarted(std::size_t count) {
+    std::unique_lock lock(lock_);
+    return changed_.wait_for(lock, 10s, [&] { return started.size() >= count; });
+  }
   bool WaitForRunning(std::size_t count) {
     std::unique_lock lock(lock_);
     return changed_.wait_for(lock, 10s, [&] { return running == count; });
@@ -136,6 +148,19 @@ class FakePrograms : public platform::ChildPrograms, public platform::PrivateFil
     std::string file;
   };
   std::vector<Started> started;
+  // Each parameter file, with how many runs were going when it was written.
+  struct Written {
+    std::u16string path;
+    std::size_t runsGoing;
+  };
+  std::vector<Written> written;
+  struct Sweep {
+    std::u16string prefix;
+    std::uint64_t ageMs;
+    std::size_t maxNames;
+    std::size_t runsStartedBefore;
+  };
+  std::vector<Sweep> sweeps;
   std::map<std::u16string, std::string> files;
   std::map<std::size_t, int> exitCodes;
   std::u16string tempFolder = u"C:\\Temp\\";
@@ -211,6 +236,62 @@ TEST_F(HostSessionTest, RunsEightAtOnceAndAnswersEveryRequest) {
   EXPECT_TRUE(programs_.files.empty());
 }
 
+TEST_F(HostSessionTest, WritesAParameterFileOnlyAsItsRunStarts) {
+  std::vector<std::string> texts;
+  for (int id = 0; id < 9; ++id) texts.push_back(Add(id));
+  Start(Requests(texts));
+  ASSERT_TRUE(programs_.WaitForRunning(8));
+  // The ninth waits for its turn without a file: a file is never older than
+  // its run, so a host that starts meanwhile never takes it for one left over.
+  std::this_thread::sleep_for(50ms);
+  EXPECT_EQ(programs_.written.size(), 8u);
+  programs_.End(0, 0);
+  ASSERT_TRUE(programs_.WaitForStarted(9));
+  programs_.EndAll(0, 9);
+  EXPECT_EQ(Finish(), 0);
+  ASSERT_EQ(programs_.written.size(), 9u);
+  for (const FakePrograms::Written& file : programs_.written) EXPECT_LT(file.runsGoing, HostSession::kMaxRuns);
+  EXPECT_TRUE(programs_.files.empty());
+}
+
+TEST_F(HostSessionTest, FirstRemovesTheParameterFilesThatEndedHostsLeft) {
+  Start(Requests({Add(1)}));
+  ASSERT_TRUE(programs_.WaitForRunning(1));
+  programs_.End(0, 0);
+  EXPECT_EQ(Finish(), 0);
+  ASSERT_EQ(programs_.sweeps.size(), 1u);
+  const FakePrograms::Sweep& sweep = programs_.sweeps[0];
+  EXPECT_EQ(sweep.prefix, u"ZYPBrowserHost-");
+  // Older than any file of a running host can be.
+  EXPECT_EQ(sweep.ageMs, HostSession::kRunLimitMs);
+  EXPECT_GT(sweep.maxNames, HostSession::kMaxRuns);
+  EXPECT_EQ(sweep.runsStartedBefore, 0u);
+}
+
+TEST_F(HostSessionTest, CookiesLeftOutAreCountedInTheReplyAndTheRestGoesToTheProgram) {
+  Start(Requests({R"({"type":"add","id":"some","url":"http://a.example/s","cookies":"a=1; b=x\ty; c=3"})",
+                  R"({"type":"add","id":"all","url":"http://a.example/a","cookies":"b=\u0001; c=\u2028"})",
+                  R"({"type":"add","id":"none","url":"http://a.example/n","cookies":"a=1"})"}));
+  ASSERT_TRUE(programs_.WaitForRunning(3));
+  EXPECT_NE(programs_.started[programs_.RunOf("/s\r\n")].file.find("\r\ncookielist=a=1; c=3\r\n"), std::string::npos);
+  EXPECT_EQ(programs_.started[programs_.RunOf("/a\r\n")].file.find("cookielist"), std::string::npos);
+  programs_.End(programs_.RunOf("/s\r\n"), 0);
+  programs_.End(programs_.RunOf("/a\r\n"), 2);
+  programs_.End(programs_.RunOf("/n\r\n"), 0);
+  EXPECT_EQ(Finish(), 0);
+  std::map<std::string, Json> replies;
+  for (const Json& reply : pipes_->Replies()) replies[reply["id"]] = reply;
+  ASSERT_EQ(replies.size(), 3u);
+  EXPECT_EQ(replies["some"]["outcome"], "delivered");
+  EXPECT_EQ(replies["some"]["cookiesLeftOut"], 1);
+  EXPECT_EQ(replies["some"]["message"].get<std::string>().rfind("delivered; 1 of the site's cookies was left out", 0),
+            0u);
+  EXPECT_EQ(replies["all"]["outcome"], "not-delivered");
+  EXPECT_EQ(replies["all"]["cookiesLeftOut"], 2);
+  EXPECT_NE(replies["all"]["message"].get<std::string>().find("cookie file stays as it was"), std::string::npos);
+  EXPECT_EQ(replies["none"], Json::parse(R"({"id":"none","outcome":"delivered","exitCode":0,"message":"delivered"})"));
+}
+
 TEST_F(HostSessionTest, RepliesInTheOrderRunsEnd) {
   Start(Requests({Add(1), Add(2), R"({"type":"queue","action":"stop","id":"q"})"}));
   ASSERT_TRUE(programs_.WaitForRunning(3));
@@ -236,7 +317,7 @@ TEST_F(HostSessionTest, GivesTheProgramAFileOrTheControlWord) {
   programs_.EndAll(0, 1);
   EXPECT_EQ(Finish(), 0);
   ASSERT_EQ(programs_.started.size(), 1u);
-  EXPECT_EQ(programs_.started[0].arguments, "\"C:\\Temp\\zyp-1.txt\"");
+  EXPECT_EQ(programs_.started[0].arguments, "\"C:\\Temp\\ZYPBrowserHost-1.txt\"");
   EXPECT_EQ(programs_.started[0].file, "\xEF\xBB\xBFZYP Parameter File\r\nhttp://a.example/\r\npagetitle=T\r\n");
   const std::vector<Json> replies = pipes_->Replies();
   ASSERT_EQ(replies.size(), 2u);

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <iterator>
 
 #include "platform/win32/scoped_handle.h"
@@ -12,13 +13,7 @@ namespace zyp::testing {
 
 namespace {
 
-struct FindTraits {
-  using Type = HANDLE;
-  static Type Empty() { return INVALID_HANDLE_VALUE; }
-  static bool IsValid(Type h) { return h != INVALID_HANDLE_VALUE; }
-  static void Close(Type h) { ::FindClose(h); }
-};
-using UniqueFind = win32::Scoped<FindTraits>;
+using win32::UniqueFind;
 
 std::wstring ScratchPath(std::wstring_view name) {
   return TempFolder() + L"zyp-" + std::to_wstring(::GetCurrentProcessId()) + L"-" + std::wstring(name);
@@ -40,6 +35,20 @@ std::size_t CountFiles(const std::wstring& folder, const wchar_t* pattern) {
   do ++count;
   while (::FindNextFileW(find.Get(), &data));
   return count;
+}
+
+bool SetWriteAge(const std::wstring& path, std::chrono::seconds age) {
+  const win32::UniqueHandle file(::CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES,
+                                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                               OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  if (!file) return false;
+  FILETIME now;
+  ::GetSystemTimeAsFileTime(&now);
+  constexpr std::int64_t kTicksPerSecond = 10000000;
+  const std::uint64_t ticks = ((std::uint64_t{now.dwHighDateTime} << 32) | now.dwLowDateTime) -
+                              static_cast<std::uint64_t>(age.count() * kTicksPerSecond);
+  const FILETIME written{static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
+  return ::SetFileTime(file.Get(), nullptr, nullptr, &written) != FALSE;
 }
 
 ScratchFile::ScratchFile(std::wstring_view name, std::string_view bytes) : path_(ScratchPath(name)) {

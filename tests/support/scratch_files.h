@@ -2,6 +2,7 @@
 // Files and folders that a test makes in the temporary folder and takes
 // away when it ends, named after the test process so that tests can run
 // side by side.
+#include <chrono>
 #include <cstddef>
 #include <optional>
 #include <string>
@@ -14,6 +15,10 @@ std::wstring TempFolder();
 
 // How many files in the folder match the pattern (such as L"PMM*.tmp").
 std::size_t CountFiles(const std::wstring& folder, const wchar_t* pattern);
+
+// Sets the last write time of the file or folder at path to age before now
+// (after it, for a negative age); false when it cannot.
+bool SetWriteAge(const std::wstring& path, std::chrono::seconds age);
 
 // A file "zyp-<process id>-<name>" in the temporary folder holding exactly
 // the bytes; removed when it goes, if something else did not remove it.
