@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <optional>
 
+#include "intake/utf8.h"
+
 namespace zyp::messaging {
 
 namespace {
@@ -20,16 +22,6 @@ int HexDigit(char c) {
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
   if (c >= 'A' && c <= 'F') return c - 'A' + 10;
   return -1;
-}
-
-void AppendUtf16(std::u16string& out, char32_t c) {
-  if (c < 0x10000) {
-    out.push_back(static_cast<char16_t>(c));
-  } else {
-    c -= 0x10000;
-    out.push_back(static_cast<char16_t>(0xD800 + (c >> 10)));
-    out.push_back(static_cast<char16_t>(0xDC00 + (c & 0x3FF)));
-  }
 }
 
 // One pass over the text, left to right; every fault is reported where it
@@ -131,7 +123,7 @@ class Reader {
         if (out) out->append(json_.begin() + from, json_.begin() + at_);
       } else {
         const char32_t decoded = Utf8Sequence();
-        if (out) AppendUtf16(*out, decoded);
+        if (out) intake::AppendUtf16(*out, decoded);
       }
     }
   }
