@@ -8,9 +8,6 @@ namespace {
 
 constexpr char kHexDigits[] = "0123456789abcdef";
 
-constexpr bool IsHighSurrogate(char16_t c) { return c >= 0xD800 && c <= 0xDBFF; }
-constexpr bool IsLowSurrogate(char16_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
-
 void AppendEscaped(std::string& out, char32_t c) {
   switch (c) {
     case u'"':

@@ -8,9 +8,6 @@ namespace {
 
 constexpr char32_t kReplacement = 0xFFFD;
 
-constexpr bool IsHighSurrogate(char16_t c) { return c >= 0xD800 && c <= 0xDBFF; }
-constexpr bool IsLowSurrogate(char16_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
-
 }  // namespace
 
 void AppendUtf16(std::u16string& out, char32_t c) {
@@ -21,6 +18,16 @@ void AppendUtf16(std::u16string& out, char32_t c) {
     out.push_back(static_cast<char16_t>(0xD800 + (c >> 10)));
     out.push_back(static_cast<char16_t>(0xDC00 + (c & 0x3FF)));
   }
+}
+
+bool IsWellFormedUtf16(std::u16string_view text) {
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (IsHighSurrogate(text[i]) && i + 1 < text.size() && IsLowSurrogate(text[i + 1]))
+      ++i;
+    else if (IsHighSurrogate(text[i]) || IsLowSurrogate(text[i]))
+      return false;
+  }
+  return true;
 }
 
 void AppendUtf8(std::string& out, char32_t c) {
@@ -58,41 +65,62 @@ std::string ToUtf8(std::u16string_view text) {
   return out;
 }
 
+std::optional<char32_t> ReadUtf8(std::string_view bytes, std::size_t& at) {
+  if (at >= bytes.size()) return std::nullopt;
+  const auto lead = static_cast<std::uint8_t>(bytes[at]);
+  if (lead < 0x80) {
+    ++at;
+    return lead;
+  }
+  // The lead byte narrows the range of the byte after it: so an overlong
+  // form, a surrogate or a code point past U+10FFFF fails at the first byte
+  // that makes it one.
+  std::size_t length = 0;
+  std::uint8_t low = 0x80;
+  std::uint8_t high = 0xBF;
+  char32_t c = 0;
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2, c = lead & 0x1F;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3, c = lead & 0x0F;
+    if (lead == 0xE0) low = 0xA0;
+    if (lead == 0xED) high = 0x9F;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4, c = lead & 0x07;
+    if (lead == 0xF0) low = 0x90;
+    if (lead == 0xF4) high = 0x8F;
+  } else {
+    return std::nullopt;
+  }
+  ++at;
+  for (std::size_t i = 1; i < length; ++i) {
+    if (at >= bytes.size()) return std::nullopt;
+    const auto next = static_cast<std::uint8_t>(bytes[at]);
+    if (next < low || next > high) return std::nullopt;
+    c = (c << 6) | (next & 0x3F);
+    low = 0x80;
+    high = 0xBF;
+    ++at;
+  }
+  return c;
+}
+
 std::u16string FromUtf8(std::string_view bytes) {
   std::u16string out;
   out.reserve(bytes.size());
   std::size_t i = 0;
   while (i < bytes.size()) {
-    const auto lead = static_cast<std::uint8_t>(bytes[i]);
-    std::size_t length = 0;
-    char32_t c = 0;
-    char32_t minimum = 0;
-    if (lead < 0x80) {
-      out.push_back(lead);
-      ++i;
+    // Addresses and cookie lists are mostly ASCII: it takes no decoding.
+    if (static_cast<std::uint8_t>(bytes[i]) < 0x80) {
+      out.push_back(static_cast<char16_t>(bytes[i++]));
       continue;
-    } else if (lead >= 0xC2 && lead <= 0xDF) {
-      length = 2, c = lead & 0x1F, minimum = 0x80;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-      length = 3, c = lead & 0x0F, minimum = 0x800;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-      length = 4, c = lead & 0x07, minimum = 0x10000;
     }
-    std::size_t taken = 1;
-    if (length != 0) {
-      while (taken < length && i + taken < bytes.size() &&
-             (static_cast<std::uint8_t>(bytes[i + taken]) & 0xC0) == 0x80) {
-        c = (c << 6) | (static_cast<std::uint8_t>(bytes[i + taken]) & 0x3F);
-        ++taken;
-      }
-    }
-    const bool valid = length != 0 && taken == length && c >= minimum && c <= 0x10FFFF && (c < 0xD800 || c > 0xDFFF);
-    if (valid) {
-      AppendUtf16(out, c);
-      i += length;
+    const std::size_t start = i;
+    if (const std::optional<char32_t> c = ReadUtf8(bytes, i)) {
+      AppendUtf16(out, *c);
     } else {
       out.push_back(static_cast<char16_t>(kReplacement));
-      i += 1;  // resynchronise on the next byte
+      i = start + 1;  // resynchronise on the next byte
     }
   }
   return out;

@@ -7,6 +7,7 @@
 
 #include "cookies/cookie_merge.h"
 #include "intake/address_request.h"
+#include "intake/utf8.h"
 #include "messaging/json_object.h"
 #include "platform/ascii_text.h"
 
@@ -24,21 +25,6 @@ struct Refusal {
 constexpr bool IsControl(char16_t c) { return c < 0x20 || (c >= 0x7F && c <= 0x9F) || c == 0x2028 || c == 0x2029; }
 
 bool HasControl(std::u16string_view text) { return std::any_of(text.begin(), text.end(), IsControl); }
-
-constexpr bool IsHighSurrogate(char16_t c) { return c >= 0xD800 && c <= 0xDBFF; }
-constexpr bool IsLowSurrogate(char16_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
-
-// A surrogate without its partner reaches the program as U+FFFD, another
-// text than the one sent.
-bool HasUnpairedSurrogate(std::u16string_view text) {
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (IsHighSurrogate(text[i]) && i + 1 < text.size() && IsLowSurrogate(text[i + 1]))
-      ++i;
-    else if (IsHighSurrogate(text[i]) || IsLowSurrogate(text[i]))
-      return true;
-  }
-  return false;
-}
 
 std::u16string StringMember(const JsonValue& value, const char* name) {
   if (value.kind != JsonValue::Kind::String) throw Refusal{std::string(name) + ": must be a string"};
@@ -67,7 +53,8 @@ void CheckAddress(const std::u16string& address, const std::string& name) {
 std::optional<std::u16string> PlainText(const JsonObject& object, const char* name) {
   std::optional<std::u16string> text = OptionalString(object, name);
   if (text && HasControl(*text)) throw Refusal{std::string(name) + ": holds a control character"};
-  if (text && HasUnpairedSurrogate(*text)) throw Refusal{std::string(name) + ": holds an unpaired surrogate"};
+  // A surrogate without its partner would reach the program as U+FFFD, another text than the one sent.
+  if (text && !intake::IsWellFormedUtf16(*text)) throw Refusal{std::string(name) + ": holds an unpaired surrogate"};
   return text;
 }
 
@@ -187,7 +174,7 @@ std::string IdText(const JsonValue& id) {
 bool IsAcceptedAddress(std::u16string_view address) {
   if (address.empty() || address.size() > kMaxAddressLength) return false;
   if (std::any_of(address.begin(), address.end(), [](char16_t c) { return c == u' ' || IsControl(c); })) return false;
-  if (HasUnpairedSurrogate(address)) return false;
+  if (!intake::IsWellFormedUtf16(address)) return false;
   static constexpr std::u16string_view kSchemes[] = {u"http://", u"https://", u"ftp://"};
   for (const std::u16string_view scheme : kSchemes) {
     if (!AsciiStartsWithIgnoreCase(address, scheme)) continue;
@@ -226,7 +213,7 @@ CarriedCookies CarryCookies(std::u16string_view list) {
     // The program trims blanks and controls off a cookie's ends: a part
     // with nothing else is no cookie, just room between two.
     const bool cookie = !TrimBlanks(part).empty();
-    if (HasControl(part) || HasUnpairedSurrogate(part)) {
+    if (HasControl(part) || !intake::IsWellFormedUtf16(part)) {
       dropped = true;
       if (cookie) ++carried.leftOut;
       continue;

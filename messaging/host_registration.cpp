@@ -58,18 +58,6 @@ bool IsGuidInBraces(std::u16string_view id) {
   return true;
 }
 
-bool IsWellFormedUtf16(std::u16string_view text) {
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const char16_t c = text[i];
-    if (c >= 0xDC00 && c <= 0xDFFF) return false;
-    if (c >= 0xD800 && c <= 0xDBFF) {
-      if (i + 1 == text.size() || text[i + 1] < 0xDC00 || text[i + 1] > 0xDFFF) return false;
-      ++i;
-    }
-  }
-  return true;
-}
-
 // The parts between backslashes, each a plain name.
 bool ArePlainNames(std::u16string_view path) {
   for (std::size_t start = 0;;) {
@@ -268,7 +256,7 @@ bool IsFirefoxExtensionId(std::u16string_view id) {
 }
 
 bool IsPlainAbsolutePath(std::u16string_view path) {
-  if (!IsWellFormedUtf16(path)) return false;
+  if (!intake::IsWellFormedUtf16(path)) return false;
   const auto isLetter = [](char16_t c) { return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z'); };
   if (path.size() >= 3 && isLetter(path[0]) && path[1] == u':' && path[2] == u'\\')
     return path.size() == 3 || ArePlainNames(path.substr(3));

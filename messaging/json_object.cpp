@@ -122,8 +122,9 @@ class Reader {
         while (at_ < json_.size() && IsPlain(json_[at_])) ++at_;
         if (out) out->append(json_.begin() + from, json_.begin() + at_);
       } else {
-        const char32_t decoded = Utf8Sequence();
-        if (out) intake::AppendUtf16(*out, decoded);
+        const std::optional<char32_t> decoded = intake::ReadUtf8(json_, at_);
+        if (!decoded) Invalid();
+        if (out) intake::AppendUtf16(*out, *decoded);
       }
     }
   }
@@ -167,39 +168,6 @@ class Reader {
     }
     ++at_;
     if (out) out->push_back(unit);
-  }
-
-  // A well-formed UTF-8 sequence of two to four bytes: no overlong form, no
-  // surrogate, nothing past U+10FFFF.
-  char32_t Utf8Sequence() {
-    const auto lead = static_cast<unsigned char>(json_[at_]);
-    std::size_t length = 0;
-    unsigned char low = 0x80;
-    unsigned char high = 0xBF;
-    char32_t c = 0;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-      length = 2, c = lead & 0x1F;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-      length = 3, c = lead & 0x0F;
-      if (lead == 0xE0) low = 0xA0;
-      if (lead == 0xED) high = 0x9F;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-      length = 4, c = lead & 0x07;
-      if (lead == 0xF0) low = 0x90;
-      if (lead == 0xF4) high = 0x8F;
-    } else {
-      Invalid();
-    }
-    ++at_;
-    for (std::size_t i = 1; i < length; ++i) {
-      const auto next = static_cast<unsigned char>(Peek());
-      if (at_ >= json_.size() || next < low || next > high) Invalid();
-      c = (c << 6) | (next & 0x3F);
-      low = 0x80;
-      high = 0xBF;
-      ++at_;
-    }
-    return c;
   }
 
   std::string_view Number() {
