@@ -153,7 +153,8 @@ function mediaRefusal(kind, url) {
  * @param {Promise<boolean> | undefined} asked
  */
 async function handOver(type, url, tab, linkText, asked) {
-  const readable = hasCookieScheme(url) && (await mayAccess(url, asked));
+  const hasCookies = hasCookieScheme(url);
+  const readable = hasCookies && (await mayAccess(url, asked));
   const request = linkRequest(type, url, {
     cookies: readable ? await cookiesFor(url, tab) : null,
     browser: browserTag,
@@ -161,7 +162,7 @@ async function handOver(type, url, tab, linkText, asked) {
     pageTitle: tab?.title,
     linkText,
   });
-  const withoutCookies = hasCookieScheme(url) && !readable ? [text('noCookieAccess', hostOf(url))] : [];
+  const withoutCookies = hasCookies && !readable ? [text('noCookieAccess', hostOf(url))] : [];
   return settle(readReply(await sendToHost(request)), url, withoutCookies);
 }
 

@@ -10,7 +10,6 @@ import { MENU, handleMenuClick } from '../lib/menus.js';
 import {
   loadHandovers,
   loadProblem,
-  loadSettings,
   neverTakeOverFrom,
   saveSettings,
   takeOverAgainFrom,
@@ -108,7 +107,6 @@ const calls = {
   status: () => managerStatus(),
   queue: (_tab, action) => queue(action),
   settings: (_tab, changes) => saveSettings(changes),
-  loadSettings: () => loadSettings(),
   neverTakeOverFrom: (_tab, site) => neverTakeOverFrom(site),
   takeOverAgainFrom: (_tab, host) => takeOverAgainFrom(host),
   hasSiteAccess: () => api.permissions.contains({ origins: TEST_SITE }),
