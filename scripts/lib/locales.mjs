@@ -41,6 +41,15 @@ export function readMessages(extension, language) {
 }
 
 /**
+ * A message's placeholders by name in lower case (the browsers take a
+ * placeholder's name in any case), each with its content.
+ * @param {Message} entry
+ */
+function placeholdersOf(entry) {
+  return new Map(Object.entries(entry.placeholders ?? {}).map(([name, placeholder]) => [name.toLowerCase(), placeholder.content]));
+}
+
+/**
  * The message with its values in place, as the browsers' i18n.getMessage
  * gives it: a placeholder stands for its content, in which $1 to $9 are the
  * values; $$ is a dollar sign.
@@ -48,14 +57,11 @@ export function readMessages(extension, language) {
  * @param {string[]} values
  */
 export function fillMessage(entry, values) {
-  /** @type {Record<string, string>} */
-  const placeholders = {};
-  for (const [name, placeholder] of Object.entries(entry.placeholders ?? {}))
-    placeholders[name.toLowerCase()] = placeholder.content;
+  const placeholders = placeholdersOf(entry);
   const substitute = (/** @type {string} */ text) =>
     text.replace(/\$([1-9])|\$\$/g, (token, index) => (index ? (values[Number(index) - 1] ?? '') : '$'));
   return entry.message.replace(TOKENS, (token, name, index) => {
-    if (name !== undefined) return substitute(placeholders[name.toLowerCase()] ?? '');
+    if (name !== undefined) return substitute(placeholders.get(name.toLowerCase()) ?? '');
     if (index !== undefined) return values[Number(index) - 1] ?? '';
     return '$';
   });
@@ -67,24 +73,16 @@ export function fillMessage(entry, values) {
  * @param {Message} entry
  */
 function references(entry) {
+  const placeholders = placeholdersOf(entry);
   /** @type {string[]} */
   const used = [];
   let strayDollar = false;
   for (const [token, name, index] of entry.message.matchAll(TOKENS)) {
-    if (name !== undefined) used.push(`${name.toLowerCase()}=${placeholderContent(entry, name)}`);
+    if (name !== undefined) used.push(`${name.toLowerCase()}=${placeholders.get(name.toLowerCase()) ?? '(not defined)'}`);
     else if (index !== undefined) used.push(`$${index}`);
     else if (token === '$') strayDollar = true;
   }
   return { used: used.sort(), strayDollar };
-}
-
-/**
- * @param {Message} entry
- * @param {string} name
- */
-function placeholderContent(entry, name) {
-  const found = Object.entries(entry.placeholders ?? {}).find(([key]) => key.toLowerCase() === name.toLowerCase());
-  return found ? found[1].content : '(not defined)';
 }
 
 /**
@@ -152,8 +150,8 @@ export function localeProblems(extension) {
       if (have.used.join() !== want.used.join())
         problems.push(`${where}: placeholders ${have.used.join(' ') || 'none'}, English has ${want.used.join(' ') || 'none'}`);
       if (have.strayDollar) problems.push(`${where}: a "$" that is no placeholder (write "$$")`);
-      const defined = Object.keys(entry.placeholders ?? {}).map((key) => key.toLowerCase()).sort();
-      const wanted = Object.keys(english[name].placeholders ?? {}).map((key) => key.toLowerCase()).sort();
+      const defined = [...placeholdersOf(entry).keys()].sort();
+      const wanted = [...placeholdersOf(english[name]).keys()].sort();
       if (defined.join() !== wanted.join()) problems.push(`${where}: defines placeholders ${defined.join(' ') || 'none'}, English ${wanted.join(' ') || 'none'}`);
       const products = (/** @type {string} */ text) => [...text.matchAll(PRODUCT_NAMES)].map(([word]) => word).sort().join(' ');
       if (products(entry.message) !== products(english[name].message))
