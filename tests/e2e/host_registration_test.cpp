@@ -16,6 +16,7 @@
 #include "platform/scope_exit.h"
 #include "platform/win32/scoped_handle.h"
 #include "tests/e2e/harness.h"
+#include "tests/support/registry_values.h"
 
 namespace zyp::e2e {
 namespace {
@@ -35,20 +36,11 @@ const std::wstring kKeys[] = {
 constexpr char kDefaultOrigin[] = "chrome-extension://bbfoidedccldpkpienckfkdpmffjbkbm/";
 constexpr char kDefaultAddon[] = "zyp-extension@tarvesk.com";
 
-bool KeyExists(const std::wstring& path) {
-  HKEY key = nullptr;
-  if (::RegOpenKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
-  ::RegCloseKey(key);
-  return true;
-}
+bool KeyExists(const std::wstring& path) { return testing::KeyExists(testing::kCurrentUser, path); }
 
 // The key's default value when it is text.
 std::optional<std::wstring> DefaultValue(const std::wstring& path) {
-  wchar_t value[1024] = {};
-  DWORD size = sizeof value;
-  if (::RegGetValueW(HKEY_CURRENT_USER, path.c_str(), nullptr, RRF_RT_REG_SZ, nullptr, value, &size) != ERROR_SUCCESS)
-    return std::nullopt;
-  return std::wstring(value);
+  return testing::TextValue(testing::kCurrentUser, path, nullptr);
 }
 
 // The printed lines; each must end with CR LF.
@@ -201,13 +193,8 @@ TEST_F(RegistrationCommandTest, UnregisterTakesNothingThatIsNotItsOwn) {
     ::RegDeleteTreeW(HKEY_CURRENT_USER, foreignSubkey.c_str());
   });
   for (const std::wstring& key : {otherHost, foreignSubkey}) {
-    HKEY made = nullptr;
-    ASSERT_EQ(::RegCreateKeyExW(HKEY_CURRENT_USER, key.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &made, nullptr),
-              ERROR_SUCCESS);
-    const win32::UniqueHkey owner(made);
-    ASSERT_EQ(::RegSetValueExW(made, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(L"C:\\other.json"),
-                               sizeof L"C:\\other.json"),
-              ERROR_SUCCESS);
+    testing::SetDefaultValue(testing::kCurrentUser, key, L"C:\\other.json");
+    if (HasFatalFailure()) return;
   }
   {
     const win32::UniqueHandle file(

@@ -19,6 +19,7 @@
 
 #include "tests/e2e/browser_host_driver.h"
 #include "tests/e2e/harness.h"
+#include "tests/support/registry_values.h"
 
 namespace zyp::e2e {
 namespace {
@@ -46,54 +47,16 @@ const std::wstring kInstalledFiles[] = {
 const std::wstring kVendorKeys[] = {L"Software\\Google\\Chrome", L"Software\\Chromium", L"Software\\Microsoft\\Edge",
                                     L"Software\\Mozilla"};
 
-// A hive in one registry view.
-struct View {
-  HKEY root;
-  REGSAM view;
-  const char* name;
-};
-const View kUser{HKEY_CURRENT_USER, KEY_WOW64_64KEY, "HKCU"};
+using View = testing::RegistryView;
+using testing::KeyExists;
+using testing::NumberValue;
+using testing::OpenKey;
+using testing::SetDefaultValue;
+using testing::TextValue;
+const View kUser = testing::kCurrentUser;
 const View kMachine32{HKEY_LOCAL_MACHINE, KEY_WOW64_32KEY, "HKLM (32-bit view)"};
 const View kMachine64{HKEY_LOCAL_MACHINE, KEY_WOW64_64KEY, "HKLM (64-bit view)"};
 const View kAllViews[] = {kUser, kMachine32, kMachine64};
-
-// The key opened for reading in the view; empty when it is missing.
-win32::UniqueHkey OpenKey(const View& at, const std::wstring& path) {
-  HKEY key = nullptr;
-  if (::RegOpenKeyExW(at.root, path.c_str(), 0, KEY_READ | at.view, &key) != ERROR_SUCCESS) return {};
-  return win32::UniqueHkey(key);
-}
-
-bool KeyExists(const View& at, const std::wstring& path) { return static_cast<bool>(OpenKey(at, path)); }
-
-// A text value (nullptr: the default value) or a number, when there is one.
-std::optional<std::wstring> TextValue(const View& at, const std::wstring& path, const wchar_t* name) {
-  const win32::UniqueHkey key = OpenKey(at, path);
-  wchar_t value[2048] = {};
-  DWORD size = sizeof value;
-  if (!key || ::RegGetValueW(key.Get(), nullptr, name, RRF_RT_REG_SZ, nullptr, value, &size) != ERROR_SUCCESS)
-    return std::nullopt;
-  return std::wstring(value);
-}
-
-std::optional<DWORD> NumberValue(const View& at, const std::wstring& path, const wchar_t* name) {
-  const win32::UniqueHkey key = OpenKey(at, path);
-  DWORD value = 0;
-  DWORD size = sizeof value;
-  if (!key || ::RegGetValueW(key.Get(), nullptr, name, RRF_RT_REG_DWORD, nullptr, &value, &size) != ERROR_SUCCESS)
-    return std::nullopt;
-  return value;
-}
-
-void SetDefaultValue(const View& at, const std::wstring& path, const std::wstring& value) {
-  HKEY key = nullptr;
-  ASSERT_EQ(::RegCreateKeyExW(at.root, path.c_str(), 0, nullptr, 0, KEY_SET_VALUE | at.view, nullptr, &key, nullptr),
-            ERROR_SUCCESS);
-  const win32::UniqueHkey owner(key);
-  ASSERT_EQ(::RegSetValueExW(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                             static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t))),
-            ERROR_SUCCESS);
-}
 
 std::wstring Variable(const wchar_t* name) {
   wchar_t value[MAX_PATH] = {};
