@@ -398,7 +398,8 @@ TEST_F(ConnectedTest, TheThrottleHoldsAWriteUntilTheQueueIsTaken) {
   const DWORD elapsed = ::GetTickCount() - start;
   reader.join();
   EXPECT_GE(elapsed, 300u);
-  EXPECT_EQ(client_.QueuedSize(), 60028u);
+  // Only the last write may still be queued; the worker may already have taken it too.
+  EXPECT_LE(client_.QueuedSize(), 60028u);
   ASSERT_TRUE(PumpUntil([&] { return server_->MessageCount() == 4; }));
 }
 
