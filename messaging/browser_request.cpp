@@ -15,10 +15,9 @@ namespace zyp::messaging {
 
 namespace {
 
-// Thrown while a request is read: why it is refused.
-struct Refusal {
-  std::string reason;
-};
+// Thrown while a request is read: why it is refused. Its members' faults
+// are refused as the reader's own are.
+using Refusal = JsonRefusal;
 
 // C0, DEL, C1 and the two Unicode line separators: each could end a line of
 // a parameter file, or be taken for one by whoever reads it next.
@@ -237,8 +236,6 @@ ParsedRequest ParseRequest(std::string_view json) {
     const JsonObject object = ReadJsonObject(json, kMembers);
     if (const JsonValue* id = object.Find("id")) parsed.id = IdText(*id);
     parsed.request = ReadRequest(object);
-  } catch (const JsonRefusal& refusal) {
-    parsed.refusal = refusal.reason;
   } catch (const Refusal& refusal) {
     parsed.refusal = refusal.reason;
   } catch (const std::exception&) {

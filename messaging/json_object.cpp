@@ -40,31 +40,13 @@ class Reader {
       End();
       throw JsonRefusal{"not a JSON object"};
     }
-    ++at_;
-    SkipSpace();
-    if (Peek() == '}') {
-      ++at_;
-    } else {
-      for (;;) {
-        SkipSpace();
-        std::u16string name;
-        String(&name);
-        SkipSpace();
-        Expect(':');
-        SkipSpace();
-        if (const std::optional<std::string_view> keptName = KeptName(name, kept))
-          members[std::string(*keptName)] = KeptValue(*keptName);
-        else
-          SkipValue(1);
-        SkipSpace();
-        if (Peek() == ',') {
-          ++at_;
-          continue;
-        }
-        Expect('}');
-        break;
-      }
-    }
+    std::u16string name;
+    Entries(&name, [&] {
+      if (const std::optional<std::string_view> keptName = KeptName(name, kept))
+        members[std::string(*keptName)] = KeptValue(*keptName);
+      else
+        SkipValue(1);
+    });
     End();
   }
 
@@ -228,9 +210,10 @@ class Reader {
     }
   }
 
-  // Calls entry at each value of the array or object that opens here.
+  // Calls entry at each value of the array or object that opens here; an
+  // object's member name is read into name first, when one is given.
   template <typename Entry>
-  void Entries(Entry entry) {
+  void Entries(std::u16string* name, Entry entry) {
     const char close = Peek() == '[' ? ']' : '}';
     ++at_;
     SkipSpace();
@@ -241,7 +224,8 @@ class Reader {
     for (;;) {
       SkipSpace();
       if (close == '}') {
-        String(nullptr);
+        if (name) name->clear();
+        String(name);
         SkipSpace();
         Expect(':');
         SkipSpace();
@@ -262,7 +246,7 @@ class Reader {
   void SkipValue(std::size_t depth) {
     if (Scalar(nullptr)) return;
     if (depth >= kMaxJsonDepth) throw JsonRefusal{"not a request: nested too deeply"};
-    Entries([&] { SkipValue(depth + 1); });
+    Entries(nullptr, [&] { SkipValue(depth + 1); });
   }
 
   JsonValue KeptValue(std::string_view name) {
@@ -270,7 +254,7 @@ class Reader {
     if (Scalar(&value)) return value;
     const bool array = Peek() == '[';
     value.kind = array ? JsonValue::Kind::Array : JsonValue::Kind::Object;
-    Entries([&] {
+    Entries(nullptr, [&] {
       if (Peek() == '[' || Peek() == '{') throw JsonRefusal{std::string(name) + ": nested too deeply"};
       if (array)
         Scalar(&value.entries.emplace_back());
