@@ -30,14 +30,12 @@ struct Watch {
 
   void Look(HANDLE process) {
     WIN32_FIND_DATAW data;
-    HANDLE find = ::FindFirstFileW((tempFolder + L"PMM*.tmp").c_str(), &data);
-    if (find != INVALID_HANDLE_VALUE) {
+    if (const win32::UniqueFind find(::FindFirstFileW((tempFolder + L"PMM*.tmp").c_str(), &data)); find) {
       do {
         tempFileSeen = true;
         largestTempFile =
             std::max(largestTempFile, (std::uint64_t{data.nFileSizeHigh} << 32) | std::uint64_t{data.nFileSizeLow});
-      } while (::FindNextFileW(find, &data));
-      ::FindClose(find);
+      } while (::FindNextFileW(find.Get(), &data));
     }
     PROCESS_MEMORY_COUNTERS counters{};
     if (::GetProcessMemoryInfo(process, &counters, sizeof(counters)))

@@ -91,13 +91,12 @@ std::vector<Vector> ReadVectors() {
 std::map<std::wstring, std::string> CookieFiles() {
   std::map<std::wstring, std::string> files;
   WIN32_FIND_DATAW found{};
-  const HANDLE search = ::FindFirstFileW((CookieFolder() + L"*").c_str(), &found);
-  if (search == INVALID_HANDLE_VALUE) return files;
+  const win32::UniqueFind search(::FindFirstFileW((CookieFolder() + L"*").c_str(), &found));
+  if (!search) return files;
   do {
     if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
     files[found.cFileName] = FileBytes(CookieFolder() + found.cFileName);
-  } while (::FindNextFileW(search, &found));
-  ::FindClose(search);
+  } while (::FindNextFileW(search.Get(), &found));
   return files;
 }
 
