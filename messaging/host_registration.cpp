@@ -4,11 +4,14 @@
 #include <cstdint>
 #include <functional>
 #include <initializer_list>
+#include <memory>
 #include <nlohmann/json.hpp>
+#include <optional>
 
 #include "intake/command_line.h"
 #include "intake/utf8.h"
 #include "messaging/browser_request.h"
+#include "platform/ascii_text.h"
 #include "platform/error.h"
 #include "platform/error_codes.h"
 
@@ -21,6 +24,7 @@ constexpr std::u16string_view kUnregisterCommand = u"--unregister";
 constexpr std::u16string_view kChromiumIdOption = u"--chromium-extension-id";
 constexpr std::u16string_view kFirefoxIdOption = u"--firefox-extension-id";
 constexpr std::u16string_view kHive = u"HKEY_CURRENT_USER\\";
+constexpr std::uint32_t kRegSz = 1;
 // An argument is echoed in a refusal only this far.
 constexpr std::size_t kShownArgumentLength = 100;
 
@@ -71,6 +75,18 @@ bool ArePlainNames(std::u16string_view path) {
   }
 }
 
+// A REG_SZ value's text up to its first NUL; nothing for any other type.
+std::optional<std::u16string> StringOf(const std::optional<platform::RegistryValue>& value) {
+  if (!value || value->type != kRegSz) return std::nullopt;
+  std::u16string text;
+  for (std::size_t i = 0; i + 1 < value->data.size(); i += 2) {
+    const char16_t c = static_cast<char16_t>(value->data[i] | (value->data[i + 1] << 8));
+    if (c == 0) break;
+    text.push_back(c);
+  }
+  return text;
+}
+
 class Registration {
  public:
   explicit Registration(const RegistrationServices& services) : services_(services) {}
@@ -81,6 +97,14 @@ class Registration {
     if (!Attempt(u"Could not find the host's own path", [&] { hostPath = services_.process.ModuleFileName(); }) ||
         !Plain(u"The host's own path", hostPath) || !FindLocalAppData(localAppData))
       return kRegistrationFailed;
+    std::vector<bool> packages;
+    if (!FindPackageKeys(packages)) return kRegistrationFailed;
+    if (std::find(packages.begin(), packages.end(), true) != packages.end()) {
+      Print(
+          u"Nothing was written: the per-user package registers the host for this user, with the extension ids "
+          u"it was built with. Uninstall it to register this host instead.");
+      return kRegistrationLeftToPackage;
+    }
     for (const std::u16string& folder : {VendorFolder(localAppData), HostFolder(localAppData)}) {
       bool created = false;
       if (!Attempt(u"Could not create the folder " + folder, [&] { created = MakeFolder(folder); }))
@@ -117,9 +141,16 @@ class Registration {
       if (done) Print(Joined({u"Removed ", what}));
       removed = removed || done;
     };
-    for (const HostKey& key : kHostKeys)
+    // Nothing goes when it is unknown whose the keys are.
+    std::vector<bool> packages;
+    if (!FindPackageKeys(packages)) return kRegistrationFailed;
+    const bool left = std::find(packages.begin(), packages.end(), true) != packages.end();
+    for (std::size_t i = 0; i < kHostKeys.size(); ++i) {
+      if (packages[i]) continue;
+      const HostKey& key = kHostKeys[i];
       removal(Joined({kHive, key.path}),
               [&] { return services_.registry.DeleteCurrentUserKey(std::u16string(key.path)); });
+    }
     std::u16string localAppData;
     if (!FindLocalAppData(localAppData)) return kRegistrationFailed;
     for (const BrowserFamily family : {BrowserFamily::Chromium, BrowserFamily::Firefox}) {
@@ -132,8 +163,10 @@ class Registration {
       removal(u"the folder " + folder, [&] {
         return RemovedIfThere([&] { services_.files.RemoveEmptyDirectory(folder); }, {platform::kErrorDirNotEmpty});
       });
-    if (!removed && !failed) Print(u"Nothing was registered.");
-    return failed ? kRegistrationFailed : kRegistrationDone;
+    if (left) Print(u"The per-user package's keys stay: uninstalling the package takes them away.");
+    if (!removed && !failed && !left) Print(u"Nothing was registered.");
+    if (failed) return kRegistrationFailed;
+    return left ? kRegistrationLeftToPackage : kRegistrationDone;
   }
 
  private:
@@ -159,6 +192,36 @@ class Registration {
     if (IsPlainAbsolutePath(path)) return true;
     Print(Joined({what, u" is not a plain absolute path: ", Shown(path)}));
     return false;
+  }
+
+  // For each of kHostKeys, whether the per-user package set it: its default
+  // value names a file right in the folder the package remembers. Prints a
+  // line for each that it did; false when the registry could not be read.
+  bool FindPackageKeys(std::vector<bool>& packages) {
+    packages.assign(kHostKeys.size(), false);
+    std::optional<std::u16string> folder;
+    if (!Attempt(Joined({u"Could not read ", kHive, kPackageKey}),
+                 [&] { folder = ReadString(std::u16string(kPackageKey), std::u16string(kPackageFolderValue)); }))
+      return false;
+    if (!folder || folder->empty()) return true;
+    if (!folder->ends_with(u'\\')) *folder += u'\\';
+    for (std::size_t i = 0; i < kHostKeys.size(); ++i) {
+      const std::u16string path(kHostKeys[i].path);
+      std::optional<std::u16string> manifest;
+      if (!Attempt(Joined({u"Could not read ", kHive, path}), [&] { manifest = ReadString(path, u""); })) return false;
+      packages[i] = manifest && AsciiStartsWithIgnoreCase(*manifest, *folder) &&
+                    manifest->find(u'\\', folder->size()) == std::u16string::npos;
+      if (packages[i])
+        Print(Joined({kHive, path, u" is the per-user package's, installed in ", *folder, u": left as it is"}));
+    }
+    return true;
+  }
+
+  // A string value of a key under HKEY_CURRENT_USER; nothing when the key or
+  // the value is missing or not text.
+  std::optional<std::u16string> ReadString(const std::u16string& path, const std::u16string& name) {
+    const std::unique_ptr<platform::RegistryKey> key = services_.registry.OpenCurrentUserKey(path);
+    return key ? StringOf(key->Query(name)) : std::nullopt;
   }
 
   bool FindLocalAppData(std::u16string& localAppData) {
@@ -235,9 +298,14 @@ HostArguments ParseHostArguments(std::u16string_view commandLine) {
       ids.push_back(id);
     }
   }
-  if (parsed.chromiumIds.empty()) parsed.chromiumIds.emplace_back(kDefaultChromiumExtensionId);
+  if (parsed.chromiumIds.empty()) parsed.chromiumIds = DefaultChromiumExtensionIds();
   if (parsed.firefoxIds.empty()) parsed.firefoxIds.emplace_back(kDefaultFirefoxExtensionId);
   return parsed;
+}
+
+const std::vector<std::u16string>& DefaultChromiumExtensionIds() {
+  static const std::vector<std::u16string> ids{ZYP_CHROMIUM_EXTENSION_IDS};
+  return ids;
 }
 
 bool IsChromiumExtensionId(std::u16string_view id) {

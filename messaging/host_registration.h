@@ -2,7 +2,8 @@
 // The host's registration for the current user: the two host manifests, which
 // tell the browsers where the host is and which extensions may start it, and
 // the registry keys through which each browser finds its manifest. Only the
-// current user's hive and local application-data folder are ever written.
+// current user's hive and local application-data folder are ever written, and
+// never a key that the per-user Windows Installer package set.
 #include <array>
 #include <cstddef>
 #include <string>
@@ -18,8 +19,14 @@
 namespace zyp::messaging {
 
 inline constexpr std::u16string_view kHostName = u"com.tarvesk.zypqueue";
+// The project's own extensions: the Chromium id follows from the public key in
+// the extension's manifest; Firefox's id is the same in every copy.
 inline constexpr std::u16string_view kDefaultChromiumExtensionId = u"bbfoidedccldpkpienckfkdpmffjbkbm";
 inline constexpr std::u16string_view kDefaultFirefoxExtensionId = u"zyp-extension@tarvesk.com";
+// Where the per-user package remembers the folder it installed into: the keys
+// whose default value names a file in that folder are the package's.
+inline constexpr std::u16string_view kPackageKey = u"Software\\Tarvesk Software\\ZYPQueueAddURL";
+inline constexpr std::u16string_view kPackageFolderValue = u"InstallDir";
 // Firefox refuses longer add-on ids.
 inline constexpr std::size_t kMaxFirefoxExtensionIdLength = 80;
 
@@ -28,7 +35,8 @@ enum class HostCommand { Serve, Register, Unregister };
 struct HostArguments {
   HostCommand command = HostCommand::Serve;
   // Register: the extensions that may start the host, per browser family,
-  // each once and in the order given; the project's own when none is given.
+  // each once and in the order given; DefaultChromiumExtensionIds() and the
+  // project's own Firefox id when none is given.
   std::vector<std::u16string> chromiumIds;
   std::vector<std::u16string> firefoxIds;
   // Why the arguments after the command were refused, for its user; empty
@@ -40,6 +48,11 @@ struct HostArguments {
 // first argument after the program's own; anything else serves requests (a
 // browser passes the caller's origin, or a manifest path and an add-on id).
 HostArguments ParseHostArguments(std::u16string_view commandLine);
+
+// The Chromium-family extensions that the build allows by default
+// (ZYP_CHROMIUM_EXTENSION_IDS, by default the project's own): what the
+// packages' manifests allow, and --register when it is given no ids.
+const std::vector<std::u16string>& DefaultChromiumExtensionIds();
 
 // Exactly 32 letters a to p, as Chromium makes an id from a key.
 bool IsChromiumExtensionId(std::u16string_view id);
@@ -94,12 +107,18 @@ struct RegistrationServices {
 inline constexpr int kRegistrationDone = 0;
 inline constexpr int kRegistrationFailed = 1;   // a system call failed: what and why was printed
 inline constexpr int kRegistrationRefused = 2;  // bad arguments: nothing was touched
+// The per-user package set the keys: Register wrote nothing, Unregister left
+// them (and removed the rest); a line says so.
+inline constexpr int kRegistrationLeftToPackage = 3;
 
 // Carries out a Register or Unregister command and prints a line for each
 // folder, file and key it wrote or removed. Register stops at the first
 // failure; Unregister removes the keys first, so that no browser finds a
 // manifest that is about to go, and goes on past a failure. Missing pieces
-// are no failure, and a folder is removed only when it is empty.
+// are no failure, and a folder is removed only when it is empty. A key whose
+// default value names a file in the folder that the per-user package
+// remembers is the package's: Register then writes nothing, and Unregister
+// leaves it, since the package takes it away when it is uninstalled.
 int RunRegistration(const RegistrationServices& services, const HostArguments& arguments);
 
 }  // namespace zyp::messaging

@@ -11,6 +11,7 @@
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/scope_exit.h"
@@ -33,8 +34,15 @@ const std::wstring kKeys[] = {
     L"Software\\Microsoft\\Edge\\NativeMessagingHosts\\com.tarvesk.zypqueue",
     L"Software\\Mozilla\\NativeMessagingHosts\\com.tarvesk.zypqueue",
 };
-constexpr char kDefaultOrigin[] = "chrome-extension://bbfoidedccldpkpienckfkdpmffjbkbm/";
 constexpr char kDefaultAddon[] = "zyp-extension@tarvesk.com";
+
+// The origins of the extensions the build allows by default.
+Json DefaultOrigins() {
+  Json origins = Json::array();
+  for (const std::u16string_view id : {ZYP_CHROMIUM_EXTENSION_IDS})
+    origins.push_back("chrome-extension://" + std::string(id.begin(), id.end()) + "/");
+  return origins;
+}
 
 bool KeyExists(const std::wstring& path) { return testing::KeyExists(testing::kCurrentUser, path); }
 
@@ -153,7 +161,7 @@ TEST_F(RegistrationCommandTest, RegistersForTheCurrentUserAndUnregistersAgainAnd
   Lines expected = {"Created the folder " + Utf8(vendor_), "Created the folder " + Utf8(hosts_)};
   for (const std::string& line : WrittenLines()) expected.push_back(line);
   EXPECT_EQ(LinesOf(first.output), expected);
-  ExpectRegistered(Json::array({kDefaultOrigin}), Json::array({kDefaultAddon}));
+  ExpectRegistered(DefaultOrigins(), Json::array({kDefaultAddon}));
 
   // Again, with the extensions given: the same places, their ids instead.
   const OutputRun again = Host(
@@ -242,7 +250,7 @@ TEST_F(RegistrationCommandTest, BadArgumentsChangeNothingAndExitWith2) {
   const OutputRun run = Host(L"--unregister --everything");
   EXPECT_EQ(run.result.exitCode, 2u);
   EXPECT_EQ(run.output.rfind("--unregister takes no arguments", 0), 0u) << run.output;
-  ExpectRegistered(Json::array({kDefaultOrigin}), Json::array({kDefaultAddon}));
+  ExpectRegistered(DefaultOrigins(), Json::array({kDefaultAddon}));
 }
 
 // The test process's console for the duration: none at all, or a new one;
@@ -283,7 +291,7 @@ TEST_F(RegistrationCommandTest, WithNowhereToPrintItStillWorksAndOpensNoWindow) 
   EXPECT_TRUE(registered.finished);
   EXPECT_EQ(registered.exitCode, 0u);
   EXPECT_FALSE(registered.windowShown);
-  ExpectRegistered(Json::array({kDefaultOrigin}), Json::array({kDefaultAddon}));
+  ExpectRegistered(DefaultOrigins(), Json::array({kDefaultAddon}));
   const RunResult unregistered = RunWithoutHandles(L"--unregister");
   EXPECT_EQ(unregistered.exitCode, 0u);
   EXPECT_FALSE(unregistered.windowShown);

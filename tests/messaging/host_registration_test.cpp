@@ -108,7 +108,7 @@ TEST(HostArguments, OnlyAFirstArgumentThatIsACommandLeavesServing) {
 TEST(HostArguments, GivenIdsReplaceTheirFamilysDefaultInOrderEachOnce) {
   const HostArguments defaults = ParseHostArguments(u"host --register");
   EXPECT_EQ(defaults.command, HostCommand::Register);
-  EXPECT_EQ(defaults.chromiumIds, std::vector<std::u16string>{u"bbfoidedccldpkpienckfkdpmffjbkbm"});
+  EXPECT_EQ(defaults.chromiumIds, DefaultChromiumExtensionIds());
   EXPECT_EQ(defaults.firefoxIds, std::vector<std::u16string>{u"zyp-extension@tarvesk.com"});
 
   const HostArguments chromium =
@@ -122,7 +122,7 @@ TEST(HostArguments, GivenIdsReplaceTheirFamilysDefaultInOrderEachOnce) {
       u"host --register --firefox-extension-id {DAF44BF7-a45e-4450-979c-91cf07434c3d} "
       u"--firefox-extension-id @addon_1.example");
   EXPECT_EQ(firefox.refusal, u"");
-  EXPECT_EQ(firefox.chromiumIds, std::vector<std::u16string>{u"bbfoidedccldpkpienckfkdpmffjbkbm"});
+  EXPECT_EQ(firefox.chromiumIds, DefaultChromiumExtensionIds());
   EXPECT_EQ(firefox.firefoxIds,
             (std::vector<std::u16string>{u"{DAF44BF7-a45e-4450-979c-91cf07434c3d}", u"@addon_1.example"}));
 
@@ -213,8 +213,10 @@ TEST_F(HostRegistrationTest, RegisterWritesBothManifestsAndPointsTheFourKeysAtTh
   EXPECT_EQ(Run(u"--register"), kRegistrationDone);
   EXPECT_EQ(user_.lines, firstRun);
   EXPECT_EQ(KeyValues(), pointed);
-  EXPECT_EQ(Manifest(kChromiumManifest)["allowed_origins"],
-            Json::array({"chrome-extension://bbfoidedccldpkpienckfkdpmffjbkbm/"}));
+  Json defaultOrigins = Json::array();
+  for (const std::u16string& id : DefaultChromiumExtensionIds())
+    defaultOrigins.push_back("chrome-extension://" + Utf8(id) + "/");
+  EXPECT_EQ(Manifest(kChromiumManifest)["allowed_origins"], defaultOrigins);
   EXPECT_EQ(Manifest(kChromiumManifest)["path"], Utf8(kHostExe));
   EXPECT_EQ(Manifest(kFirefoxManifest)["allowed_extensions"], Json::array({"zyp-extension@tarvesk.com"}));
   EXPECT_EQ(Manifest(kFirefoxManifest)["path"], Utf8(kHostExe));
@@ -258,6 +260,70 @@ TEST_F(HostRegistrationTest, UnregisterRemovesExactlyWhatRegisterWrote) {
   // Nothing left to remove is no failure.
   EXPECT_EQ(Run(u"--unregister"), kRegistrationDone);
   EXPECT_EQ(user_.lines, Lines{"Nothing was registered."});
+}
+
+// The per-user package points the four keys at the manifests in the folder it
+// remembers, over what --register wrote; while it is installed, the keys are
+// its own: neither command touches them, and each says so.
+TEST_F(HostRegistrationTest, ThePerUserPackagesKeysAreLeftToIt) {
+  constexpr char16_t kPackageFolder[] = u"C:\\Users\\me\\AppData\\Local\\Programs\\Tarvesk Software\\Pelloran\\";
+  const auto installPackage = [&](const std::u16string& remembered) {
+    registry_.SetString(std::u16string(kPackageKey), u"InstallDir", remembered);
+    for (const char16_t* key : {kChromeKey, kChromiumKey, kEdgeKey})
+      registry_.SetString(key, u"", std::u16string(kPackageFolder) + u"com.tarvesk.zypqueue.chromium.json");
+    registry_.SetString(kMozillaKey, u"", std::u16string(kPackageFolder) + u"com.tarvesk.zypqueue.firefox.json");
+  };
+  const Lines packagesKeys = {Utf8(kPackageFolder) + "com.tarvesk.zypqueue.chromium.json",
+                              Utf8(kPackageFolder) + "com.tarvesk.zypqueue.chromium.json",
+                              Utf8(kPackageFolder) + "com.tarvesk.zypqueue.chromium.json",
+                              Utf8(kPackageFolder) + "com.tarvesk.zypqueue.firefox.json"};
+  Lines leftLines;
+  for (const char16_t* key : {kChromeKey, kChromiumKey, kEdgeKey, kMozillaKey})
+    leftLines.push_back("HKEY_CURRENT_USER\\" + Utf8(key) + " is the per-user package's, installed in " +
+                        Utf8(kPackageFolder) + ": left as it is");
+
+  // Registered first, then the package installed over it.
+  ASSERT_EQ(Run(u"--register --chromium-extension-id " + kIdA), kRegistrationDone);
+  installPackage(kPackageFolder);
+  EXPECT_EQ(Run(u"--register --chromium-extension-id " + kIdP), kRegistrationLeftToPackage);
+  Lines expected = leftLines;
+  expected.push_back(
+      "Nothing was written: the per-user package registers the host for this user, with the extension ids it was "
+      "built with. Uninstall it to register this host instead.");
+  EXPECT_EQ(user_.lines, expected);
+  EXPECT_EQ(KeyValues(), packagesKeys);
+  EXPECT_EQ(Manifest(kChromiumManifest)["allowed_origins"], Json::array({"chrome-extension://" + Utf8(kIdA) + "/"}))
+      << "rewritten";
+
+  // --unregister takes its own files and leaves the package's keys.
+  EXPECT_EQ(Run(u"--unregister"), kRegistrationLeftToPackage);
+  expected = leftLines;
+  for (const std::string& line :
+       {"Removed " + Utf8(kChromiumManifest), "Removed " + Utf8(kFirefoxManifest), "Removed the folder " + Utf8(kHosts),
+        "Removed the folder " + Utf8(kVendor),
+        std::string("The per-user package's keys stay: uninstalling the package takes them away.")})
+    expected.push_back(line);
+  EXPECT_EQ(user_.lines, expected);
+  EXPECT_EQ(KeyValues(), packagesKeys);
+  EXPECT_EQ(Run(u"--unregister"), kRegistrationLeftToPackage);
+
+  // The folder as the package remembers it: another case, no final "\".
+  std::u16string remembered(kPackageFolder);
+  for (char16_t& c : remembered) c = (c >= u'a' && c <= u'z') ? char16_t(c - 32) : c;
+  remembered.pop_back();
+  installPackage(remembered);
+  EXPECT_EQ(Run(u"--register"), kRegistrationLeftToPackage);
+  EXPECT_FALSE(files_.HasFile(kChromiumManifest));
+
+  // Keys that name a file elsewhere, even below the package's folder, are
+  // not the package's: --register takes them as before.
+  for (const char16_t* key : {kChromeKey, kChromiumKey, kEdgeKey, kMozillaKey})
+    registry_.SetString(key, u"", std::u16string(kPackageFolder) + u"docs\\other.json");
+  EXPECT_EQ(Run(u"--register"), kRegistrationDone);
+  EXPECT_EQ(KeyValues(),
+            (Lines{Utf8(kChromiumManifest), Utf8(kChromiumManifest), Utf8(kChromiumManifest), Utf8(kFirefoxManifest)}));
+  EXPECT_EQ(Run(u"--unregister"), kRegistrationDone);
+  EXPECT_TRUE(NothingRegistered());
 }
 
 TEST_F(HostRegistrationTest, UnregisterKeepsFoldersThatHoldOtherFiles) {
