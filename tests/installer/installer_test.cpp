@@ -3,7 +3,8 @@
 // the build, the keys through which each browser finds the host, the host
 // found there and started as the browsers start it delivering to the stand-in
 // queue manager, the installed programs list, and nothing of ours left after
-// an uninstall.
+// an uninstall; the same version made again replacing the installed one, and
+// the per-user package beside the host's own --register.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -15,6 +16,7 @@
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "tests/e2e/browser_host_driver.h"
@@ -38,6 +40,12 @@ constexpr wchar_t kFirefoxManifest[] = L"com.tarvesk.zypqueue.firefox.json";
 // Blanks, brackets (which Windows Installer's formatted text gives a meaning)
 // and an ampersand; without the closing "\", which the installer adds.
 constexpr wchar_t kChosenFolder[] = L"C:\\Pelloran [Queue] & Co";
+// The Chromium-family extension ids the build's manifests allow; the made
+// again package's allow one more.
+constexpr std::u16string_view kBuildChromiumIds[] = {ZYP_CHROMIUM_EXTENSION_IDS};
+constexpr std::u16string_view kExtraChromiumId = ZYP_EXTRA_CHROMIUM_ID;
+// What --register exits with when the per-user package owns the keys.
+constexpr DWORD kLeftToPackage = 3;
 // What a package installs, relative to its folder.
 const std::wstring kInstalledFiles[] = {
     L"ZYPQueueAddURL.exe", L"ZYPBrowserHost.exe", L"README.md",
@@ -103,7 +111,8 @@ struct Package {
   std::wstring productCode;
   std::wstring upgradeCode;
   std::wstring version;
-  std::wstring files;  // the folder of what it installs, with its "\"
+  std::wstring files;                     // the folder of what it installs, with its "\"
+  std::vector<std::wstring> chromiumIds;  // what its Chromium manifest allows
 };
 
 std::wstring PackageProperty(const std::wstring& package, const wchar_t* name) {
@@ -130,9 +139,16 @@ std::wstring PackageProperty(const std::wstring& package, const wchar_t* name) {
   return std::wstring(value, size);
 }
 
-Package ReadPackage(const std::wstring& path, const std::wstring& files) {
-  return {path, PackageProperty(path, L"ProductCode"), PackageProperty(path, L"UpgradeCode"),
-          PackageProperty(path, L"ProductVersion"), files};
+Package ReadPackage(const std::wstring& path, const std::wstring& files, bool extraId = false) {
+  std::vector<std::wstring> ids;
+  for (const std::u16string_view id : kBuildChromiumIds) ids.emplace_back(id.begin(), id.end());
+  if (extraId) ids.emplace_back(kExtraChromiumId.begin(), kExtraChromiumId.end());
+  return {path,
+          PackageProperty(path, L"ProductCode"),
+          PackageProperty(path, L"UpgradeCode"),
+          PackageProperty(path, L"ProductVersion"),
+          files,
+          ids};
 }
 
 std::wstring ProductInfo(const std::wstring& productCode, const wchar_t* property) {
@@ -303,7 +319,9 @@ class InstallerTest : public ManagerFreeTest {
     user_ = ReadPackage(build + L"installer\\ZYPQueueAddURL-" + kVersion + L"-x64-user.msi", machine_.files);
     older_ = ReadPackage(build + L"tests\\installer\\ZYPQueueAddURL-" + kOlderVersion + L"-x64.msi",
                          build + L"tests\\installer\\older\\");
-    for (const Package* package : {&machine_, &user_, &older_})
+    remade_ = ReadPackage(build + L"tests\\installer\\ZYPQueueAddURL-" + kVersion + L"-x64-user-remade.msi",
+                          build + L"tests\\installer\\remade\\", true);
+    for (const Package* package : {&machine_, &user_, &older_, &remade_})
       ASSERT_FALSE(Installed(*package)) << Utf8(package->path) << " is installed from elsewhere";
     // Each key the packages write, and every parent missing now, goes again.
     std::vector<std::wstring> keys = {kRememberedKey};
@@ -323,6 +341,7 @@ class InstallerTest : public ManagerFreeTest {
       }
     }
     ASSERT_FALSE(FolderExists(kChosenFolder)) << Utf8(kChosenFolder) << " exists: the test would take it away";
+    ASSERT_FALSE(FolderExists(RegisterFolder())) << Utf8(RegisterFolder()) << " exists: the test would take it away";
     owned_ = true;
   }
 
@@ -330,7 +349,7 @@ class InstallerTest : public ManagerFreeTest {
     if (owned_) {
       // What a failed test left installed goes, by product code: its
       // package may be the one that failed.
-      for (const Package* package : {&machine_, &user_, &older_})
+      for (const Package* package : {&machine_, &user_, &older_, &remade_})
         if (Installed(*package)) Msiexec(L"/x " + package->productCode);
       for (const auto& [at, key] : madeKeys_) {
         HKEY parent = nullptr;
@@ -341,6 +360,7 @@ class InstallerTest : public ManagerFreeTest {
       }
       std::error_code ignored;
       std::filesystem::remove_all(kChosenFolder, ignored);
+      std::filesystem::remove_all(RegisterFolder(), ignored);
     }
     ManagerFreeTest::TearDown();
   }
@@ -349,6 +369,9 @@ class InstallerTest : public ManagerFreeTest {
     return perUser ? Variable(L"LOCALAPPDATA") + L"\\Programs\\Tarvesk Software\\Pelloran\\"
                    : Variable(L"ProgramFiles") + L"\\Tarvesk Software\\Pelloran\\";
   }
+
+  // Where --register writes its manifests.
+  static std::wstring RegisterFolder() { return Variable(L"LOCALAPPDATA") + L"\\ZYP"; }
 
   static std::vector<View> Views(bool perUser) {
     return perUser ? std::vector<View>{kUser} : std::vector<View>{kMachine32, kMachine64};
@@ -422,12 +445,19 @@ class InstallerTest : public ManagerFreeTest {
       const Json manifest = ManifestAt(found->path);
       EXPECT_EQ(manifest.value("path", ""), "ZYPBrowserHost.exe");
       EXPECT_EQ(HostOf(found->path, manifest), at.folder + L"ZYPBrowserHost.exe");
+      if (lookup.manifest == kChromiumManifest) {
+        Json origins = Json::array();
+        for (const std::wstring& id : at.package.chromiumIds) origins.push_back("chrome-extension://" + Utf8(id) + "/");
+        EXPECT_EQ(manifest["allowed_origins"], origins) << "the extension ids given at build time";
+      }
     }
 
     StandInManager manager(journal_, {{L"ZYP_QM_IDLE_MS", L"60000"}});
     ASSERT_TRUE(manager.WaitReady());
     const std::wstring host = at.folder + L"ZYPBrowserHost.exe";
-    ExpectHostDelivers(ChromiumStart(host), "http://chromium.example/" + Utf8(at.package.version) + ".zip");
+    // Started for the last extension the manifest allows.
+    ExpectHostDelivers(ChromiumStart(host, L"chrome-extension://" + at.package.chromiumIds.back() + L"/"),
+                       "http://chromium.example/" + Utf8(at.package.version) + ".zip");
     const win32::UniqueHandle job = FirefoxJob();
     ExpectHostDelivers(FirefoxStart(host, at.folder + kFirefoxManifest, kFirefoxAddon, job.Get()),
                        "http://firefox.example/" + Utf8(at.package.version) + ".zip");
@@ -483,11 +513,12 @@ class InstallerTest : public ManagerFreeTest {
   Package machine_;
   Package user_;
   Package older_;
+  Package remade_;
   std::vector<std::pair<View, std::wstring>> madeKeys_;
   bool owned_ = false;
 };
 
-TEST_F(InstallerTest, PerMachineInTheDefaultFolderAndRemovedAgain) {
+TEST_F(InstallerTest, PerMachineInTheDefaultFolderInstalledTwiceAndRemovedAgain) {
   RegisterForeignHosts(false);
   const Installation at{machine_, DefaultFolder(false)};
   const MsiexecRun installed = Install(machine_);
@@ -495,6 +526,12 @@ TEST_F(InstallerTest, PerMachineInTheDefaultFolderAndRemovedAgain) {
   ExpectFiles(at);
   ExpectRegistered(at);
   ExpectBrowsersReachTheHost(at);
+  // The very package again: its own version is in its upgrade's range, but
+  // it must not take itself away.
+  const MsiexecRun again = Install(machine_);
+  EXPECT_EXIT_CODE(again, ERROR_SUCCESS);
+  ExpectFiles(at);
+  ExpectRegistered(at);
 
   const MsiexecRun removed = Uninstall(machine_);
   EXPECT_EXIT_CODE(removed, ERROR_SUCCESS);
@@ -509,6 +546,9 @@ TEST_F(InstallerTest, PerMachineInAChosenFolderAndRemovedFromThere) {
   ASSERT_TRUE(::CreateDirectoryW(kChosenFolder, nullptr));
   const std::wstring managersFile = folder + L"ZYPQueueManager.exe";
   ASSERT_TRUE(::CopyFileW((BinFolder() + L"ZYPQueueManager.exe").c_str(), managersFile.c_str(), TRUE));
+  // A managed installation passes on only secure properties.
+  const std::wstring secure = L";" + PackageProperty(machine_.path, L"SecureCustomProperties") + L";";
+  EXPECT_NE(secure.find(L";INSTALLDIR;"), std::wstring::npos) << Utf8(secure);
   const Installation at{machine_, folder};
   const MsiexecRun installed = Install(machine_, L"INSTALLDIR=\"" + std::wstring(kChosenFolder) + L"\"");
   ASSERT_EXIT_CODE(installed, ERROR_SUCCESS);
@@ -617,10 +657,23 @@ TEST_F(InstallerTest, ANewerVersionReplacesAnOlderOneInPlaceAndAnOlderOneIsRefus
   ExpectRemoved(at, false);
 }
 
-TEST_F(InstallerTest, PerUserInTheUsersFolderWithoutTouchingTheMachine) {
+// The per-user package and --register write the same four keys of the user:
+// while the package is installed they are its own, over what --register
+// wrote before; --register and --unregister leave them and say so, and once
+// the package is gone --register has them again. On the way, the same version
+// made again with other files (changed programs, one more extension id)
+// replaces the installed one, and its host answers for that id.
+TEST_F(InstallerTest, PerUserBesideRegisterThroughTheSameVersionMadeAgainAndAnUninstall) {
   RegisterForeignHosts(true);
   const std::wstring programs = Variable(L"LOCALAPPDATA") + L"\\Programs";
   const bool programsThere = FolderExists(programs);
+  const std::wstring chromeKey = std::wstring(L"Software\\Google\\Chrome") + kHostKey;
+  const std::wstring registered = RegisterFolder() + L"\\NativeMessagingHosts\\" + kChromiumManifest;
+  const std::wstring storeId(kExtraChromiumId.begin(), kExtraChromiumId.end());
+  const OutputRun before = RunProgramWithOutput(kBrowserHostExe, L"--register --chromium-extension-id " + storeId);
+  ASSERT_EQ(before.result.exitCode, 0u) << before.output;
+  ASSERT_EQ(TextValue(kUser, chromeKey, nullptr), registered);
+
   const Installation at{user_, DefaultFolder(true), true};
   const MsiexecRun installed = Install(user_);
   ASSERT_EXIT_CODE(installed, ERROR_SUCCESS);
@@ -629,10 +682,33 @@ TEST_F(InstallerTest, PerUserInTheUsersFolderWithoutTouchingTheMachine) {
   for (const View& view : {kMachine32, kMachine64}) EXPECT_FALSE(KeyExists(view, kRememberedKey)) << view.name;
   ExpectBrowsersReachTheHost(at);
 
-  const MsiexecRun removed = Uninstall(user_);
+  const std::wstring host = at.folder + L"ZYPBrowserHost.exe";
+  const OutputRun refused = RunProgramWithOutput(host, L"--register --chromium-extension-id " + storeId);
+  EXPECT_EQ(refused.result.exitCode, kLeftToPackage) << refused.output;
+  EXPECT_NE(refused.output.find("Nothing was written: the per-user package registers the host"), std::string::npos)
+      << refused.output;
+  const OutputRun unregistered = RunProgramWithOutput(host, L"--unregister");
+  EXPECT_EQ(unregistered.result.exitCode, kLeftToPackage) << unregistered.output;
+  EXPECT_FALSE(FolderExists(RegisterFolder())) << "--register's own manifests stay";
+  ExpectRegistered(at);
+
+  const Installation remadeAt{remade_, at.folder, true};
+  const MsiexecRun remade = Install(remade_);
+  ASSERT_EXIT_CODE(remade, ERROR_SUCCESS);
+  EXPECT_FALSE(Installed(user_)) << "the package made before is still registered";
+  ExpectFiles(remadeAt);
+  ExpectRegistered(remadeAt);
+  ExpectBrowsersReachTheHost(remadeAt);
+
+  const MsiexecRun removed = Uninstall(remade_);
   EXPECT_EXIT_CODE(removed, ERROR_SUCCESS);
-  ExpectRemoved(at, true);
+  ExpectRemoved(remadeAt, true);
   EXPECT_EQ(FolderExists(programs), programsThere) << Utf8(programs);
+  const OutputRun after = RunProgramWithOutput(kBrowserHostExe, L"--register");
+  EXPECT_EQ(after.result.exitCode, 0u) << after.output;
+  EXPECT_EQ(TextValue(kUser, chromeKey, nullptr), registered);
+  const OutputRun cleared = RunProgramWithOutput(kBrowserHostExe, L"--unregister");
+  EXPECT_EQ(cleared.result.exitCode, 0u) << cleared.output;
 }
 
 // The manifests the packages install are those --register writes, but for
