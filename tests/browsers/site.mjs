@@ -53,7 +53,7 @@ function mediaPage() {
 const HOLD_MS = 15000;
 
 export class Site {
-  /** @type {{ path: string, cookie: string }[]} every request that came in */
+  /** @type {{ method: string, path: string, cookie: string, body: string }[]} every request that came in */
   requests = [];
   #server = http.createServer((request, response) => this.#serve(request, response));
   /** The held addresses already asked for once. */
@@ -93,12 +93,40 @@ export class Site {
   }
 
   /**
+   * A form on the page that asks for a download, and its button: a GET form
+   * puts its fields into the address, a POST form sends them as its body
+   * (the file's size, and whether it is held: see file).
+   * @param {'get' | 'post'} method
+   * @param {string} name
+   * @param {number} size
+   * @param {boolean} [held]
+   */
+  form(method, name, size, held = false) {
+    return { method, action: `${this.base}/files/${name}`, fields: { size: String(size), ...(held ? { held: '1' } : {}) } };
+  }
+
+  /**
    * @param {http.IncomingMessage} request
    * @param {http.ServerResponse} response
    */
   #serve(request, response) {
+    /** @type {Buffer[]} */
+    const chunks = [];
+    request.on('data', (chunk) => chunks.push(chunk));
+    request.on('end', () => this.#answer(request, Buffer.concat(chunks).toString('latin1'), response));
+  }
+
+  /**
+   * @param {http.IncomingMessage} request
+   * @param {string} received the request's body
+   * @param {http.ServerResponse} response
+   */
+  #answer(request, received, response) {
     const url = new URL(request.url ?? '/', this.base);
-    this.requests.push({ path: url.pathname + url.search, cookie: request.headers.cookie ?? '' });
+    const method = request.method ?? 'GET';
+    this.requests.push({ method, path: url.pathname + url.search, cookie: request.headers.cookie ?? '', body: received });
+    // A form's POST asks for a file with the fields in its body.
+    if (method === 'POST') for (const [name, value] of new URLSearchParams(received)) url.searchParams.set(name, value);
     if (url.pathname === '/') {
       response.setHeader('Set-Cookie', COOKIES.map((cookie) => `${cookie}; Path=/`));
       response.setHeader('Content-Type', 'text/html; charset=utf-8');
@@ -111,7 +139,7 @@ export class Site {
       response.setHeader('Content-Type', 'application/octet-stream');
       response.setHeader('Content-Disposition', `attachment; filename="${url.pathname.slice('/files/'.length)}"`);
       response.setHeader('Content-Length', body.length);
-      const address = url.pathname + url.search;
+      const address = `${method} ${url.pathname}${url.search}`;
       if (url.searchParams.get('held') !== '1' || this.#served.has(address)) {
         response.end(body);
         return;
