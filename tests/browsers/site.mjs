@@ -83,13 +83,15 @@ export class Site {
    * gets half the body and the rest only once the browser has let go of it
    * (or after HOLD_MS), so that the browser cannot finish it first however
    * slow the extension is to wake; later requests for it, such as the
-   * browser's own download started again, get the body at once.
+   * browser's own download started again, get the body at once. One held
+   * for a number of milliseconds is for a download the browser is to keep:
+   * a take-over in that time would find it unfinished.
    * @param {string} name
    * @param {number} size
-   * @param {boolean} [held]
+   * @param {boolean | number} [held]
    */
   file(name, size, held = false) {
-    return `${this.base}/files/${name}?size=${size}${held ? '&held=1' : ''}`;
+    return `${this.base}/files/${name}?${new URLSearchParams(this.#fields(size, held))}`;
   }
 
   /**
@@ -99,10 +101,21 @@ export class Site {
    * @param {'get' | 'post'} method
    * @param {string} name
    * @param {number} size
-   * @param {boolean} [held]
+   * @param {boolean | number} [held]
    */
   form(method, name, size, held = false) {
-    return { method, action: `${this.base}/files/${name}`, fields: { size: String(size), ...(held ? { held: '1' } : {}) } };
+    return { method, action: `${this.base}/files/${name}`, fields: this.#fields(size, held) };
+  }
+
+  /**
+   * The fields that ask for a file.
+   * @param {number} size
+   * @param {boolean | number} held
+   * @returns {Record<string, string>}
+   */
+  #fields(size, held) {
+    const holdMs = held === true ? HOLD_MS : Number(held);
+    return { size: String(size), ...(holdMs > 0 ? { held: String(holdMs) } : {}) };
   }
 
   /**
@@ -140,14 +153,15 @@ export class Site {
       response.setHeader('Content-Disposition', `attachment; filename="${url.pathname.slice('/files/'.length)}"`);
       response.setHeader('Content-Length', body.length);
       const address = `${method} ${url.pathname}${url.search}`;
-      if (url.searchParams.get('held') !== '1' || this.#served.has(address)) {
+      const holdMs = Math.min(Number(url.searchParams.get('held') ?? 0) || 0, HOLD_MS);
+      if (holdMs <= 0 || this.#served.has(address)) {
         response.end(body);
         return;
       }
       this.#served.add(address);
       const half = Math.floor(body.length / 2);
       response.write(body.subarray(0, half));
-      const timer = setTimeout(() => response.end(body.subarray(half)), HOLD_MS);
+      const timer = setTimeout(() => response.end(body.subarray(half)), holdMs);
       response.on('close', () => clearTimeout(timer));
     } else {
       response.statusCode = 404;
