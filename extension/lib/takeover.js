@@ -38,6 +38,7 @@ export function listenForDownloads() {
   watchDownloads(api.downloads, browserTag, consider);
   // Chromium lets extensions only observe responses, and tells a download's size when it starts.
   if (browserTag === 'FF') {
+    // Firefox waits for a listener's promise; Chromium's types know only an answer given at once.
     api.webRequest.onHeadersReceived.addListener(
       (details) => /** @type {any} */ (considerResponse(details)),
       { ...REQUEST_FILTER, types: ['main_frame', 'sub_frame'] },
