@@ -38,9 +38,13 @@ export function listenForDownloads() {
   watchDownloads(api.downloads, browserTag, consider);
   // Chromium lets extensions only observe responses, and tells a download's size when it starts.
   if (browserTag === 'FF') {
-    // Firefox waits for a listener's promise; Chromium's types know only an answer given at once.
+    // Firefox waits for a listener's promise (Chromium's types know only an
+    // answer given at once); a page, which is no file, is let through at once.
     api.webRequest.onHeadersReceived.addListener(
-      (details) => /** @type {any} */ (considerResponse(details)),
+      (details) => {
+        const file = details.tabId >= 0 ? savedFile(details.url, details.statusCode, details.responseHeaders) : null;
+        return file ? /** @type {any} */ (considerResponse(details, file)) : undefined;
+      },
       { ...REQUEST_FILTER, types: ['main_frame', 'sub_frame'] },
       /** @type {any} */ (['blocking', 'responseHeaders']),
     );
@@ -94,14 +98,13 @@ async function consider(item) {
  * become a download, which is considered as in Chromium; the length it told
  * is kept for that.
  * @param {ResponseDetails} details
+ * @param {import('./responses.js').SavedFile} file what its headers say
  * @returns {Promise<{ cancel?: boolean }>}
  */
-async function considerResponse(details) {
+async function considerResponse(details, file) {
   try {
-    if (details.tabId < 0 || details.incognito) return {};
-    const file = savedFile(details.url, details.statusCode, details.responseHeaders);
-    if (!file) return {};
     await noteResponseLength(details, file.length);
+    if (details.incognito) return {};
     const settings = await loadSettings();
     if (file.length < 0 && settings.minSizeKB > 0) return {};
     const facts = {
