@@ -2,7 +2,11 @@
 // Taking over the browser's downloads: a download that the setting takes is
 // cancelled before it writes anything and handed to the queue manager; when
 // the manager neither took it nor may still take it, the browser downloads
-// it again, so nothing is lost.
+// it again, so nothing is lost. Only a download the manager can fetch again
+// from its address alone is taken: one whose request was a GET without a
+// body. Firefox shows a download to extensions only once it has asked where
+// to save it and started writing it, so there a response that will be saved
+// is taken over as it arrives, before either.
 import { mayAccess } from './access.js';
 import { api, browserTag } from './api.js';
 import { watchDownloads } from './download_events.js';
@@ -10,7 +14,9 @@ import { text } from './i18n.js';
 import { sendToHost, hostRegisterCommand } from './native.js';
 import { reportProblem } from './notify.js';
 import { noticeText, problemText, readReply, tookIt } from './outcomes.js';
+import { REQUEST_FILTER, noteResponseLength, requestOf, watchRequests } from './request_watch.js';
 import { hasCookieScheme, linkRequest } from './requests.js';
+import { savedFile } from './responses.js';
 import { fileName, shouldTakeOver } from './settings.js';
 import { dropHandover, loadHandovers, loadSettings, saveHandover } from './storage.js';
 
@@ -23,20 +29,45 @@ import { dropHandover, loadHandovers, loadSettings, saveHandover } from './stora
 /** This run of the background: a take-over of another run was cut off with it. */
 const WORKER = crypto.randomUUID();
 
-/** Watches the browser's downloads. */
+/**
+ * Watches the requests that may become downloads, the browser's downloads
+ * and, in Firefox, the responses that will be saved.
+ */
 export function listenForDownloads() {
+  watchRequests();
   watchDownloads(api.downloads, browserTag, consider);
+  // Chromium lets extensions only observe responses, and tells a download's size when it starts.
+  if (browserTag === 'FF') {
+    // Firefox waits for a listener's promise (Chromium's types know only an
+    // answer given at once); a page, which is no file, is let through at once.
+    api.webRequest.onHeadersReceived.addListener(
+      (details) => {
+        const file = details.tabId >= 0 ? savedFile(details.url, details.statusCode, details.responseHeaders) : null;
+        return file ? /** @type {any} */ (considerResponse(details, file)) : undefined;
+      },
+      { ...REQUEST_FILTER, types: ['main_frame', 'sub_frame'] },
+      /** @type {any} */ (['blocking', 'responseHeaders']),
+    );
+  }
 }
 
 /**
- * Takes the download over when the settings say so and the extension may
- * read the site's cookies: without them the manager would fetch it without
- * the login, so the browser keeps it.
+ * Takes the download over when the settings say so, the manager can fetch
+ * it again from its address, and the extension may read the site's
+ * cookies: without them the manager would fetch it without the login, so
+ * the browser keeps it.
  * @param {DownloadItem} item
  */
 async function consider(item) {
   try {
-    if (!shouldTakeOver(item, await loadSettings(), api.runtime.id)) return;
+    const settings = await loadSettings();
+    if (!shouldTakeOver(item, settings, api.runtime.id)) return;
+    const request = await requestOf(item);
+    if (!request.repeatable) return;
+    // Firefox tells no size here; the response's length, when it was seen, does.
+    if (!(item.totalBytes > 0) && request.length !== undefined) {
+      if (!shouldTakeOver({ ...item, totalBytes: request.length }, settings, api.runtime.id)) return;
+    }
     if (!(await mayAccess(item.url))) return;
     const key = crypto.randomUUID();
     /** @type {Handover} */
@@ -48,6 +79,58 @@ async function consider(item) {
     await dropHandover(key);
   } catch (error) {
     await reportProblem(text('takeOverFailed', error instanceof Error ? error.message : String(error)));
+  }
+}
+
+/**
+ * @typedef {{
+ *   requestId: string, url: string, method: string, tabId: number, statusCode: number,
+ *   responseHeaders?: chrome.webRequest.HttpHeader[], originUrl?: string, incognito?: boolean,
+ *   cookieStoreId?: string
+ * }} ResponseDetails what Firefox's onHeadersReceived tells
+ */
+
+/**
+ * Firefox: cancels a response that the browser would save as a file and the
+ * setting takes, before the browser asks where to save it or writes
+ * anything, and hands it over. A response whose headers do not tell (no
+ * disposition or type, or no length while a least size is set) goes on to
+ * become a download, which is considered as in Chromium; the length it told
+ * is kept for that.
+ * @param {ResponseDetails} details
+ * @param {import('./responses.js').SavedFile} file what its headers say
+ * @returns {Promise<{ cancel?: boolean }>}
+ */
+async function considerResponse(details, file) {
+  try {
+    await noteResponseLength(details, file.length);
+    if (details.incognito) return {};
+    const settings = await loadSettings();
+    if (file.length < 0 && settings.minSizeKB > 0) return {};
+    const facts = {
+      url: details.url,
+      filename: file.name,
+      totalBytes: Math.max(file.length, 0),
+      referrer: details.originUrl ?? '',
+      incognito: false,
+      state: 'in_progress',
+    };
+    if (!shouldTakeOver(facts, settings, api.runtime.id)) return {};
+    if (details.method !== 'GET' || !(await requestOf(details)).repeatable) return {};
+    if (!(await mayAccess(details.url))) return {};
+    const key = crypto.randomUUID();
+    /** @type {Handover} */
+    const handover = { url: details.url, name: file.name, worker: WORKER };
+    if (details.cookieStoreId !== undefined) handover.cookieStoreId = details.cookieStoreId;
+    // Kept before the browser lets go of it: from then on only this record knows it.
+    await saveHandover(key, handover);
+    void handOver(handover)
+      .then(() => dropHandover(key))
+      .catch((error) => reportProblem(text('takeOverFailed', error instanceof Error ? error.message : String(error))));
+    return { cancel: true };
+  } catch (error) {
+    await reportProblem(text('takeOverFailed', error instanceof Error ? error.message : String(error)));
+    return {};
   }
 }
 

@@ -2,8 +2,8 @@
 // Test builds only: the extension's background, plus what the tests call
 // through the page relay: the menu items with their titles and the handler
 // they call, the popup (what it shows, and its actions), the settings, the
-// site access, what the extension knows of downloads, and the notifications
-// it showed.
+// site access, what the extension knows of downloads, the notifications it
+// showed, and which run of the background answers (and when it sleeps).
 import '../background.js';
 import { api } from '../lib/api.js';
 import { MENU, handleMenuClick } from '../lib/menus.js';
@@ -64,6 +64,17 @@ async function showPopup(tab) {
   }
 }
 
+/** This run of the background: one the browser starts after a sleep has another. */
+const RUN = crypto.randomUUID();
+/**
+ * Where the background says that the browser puts it to sleep (Firefox
+ * tells it first); the test waits for that rather than for a time.
+ */
+let sleepReport = '';
+api.runtime.onSuspend?.addListener(() => {
+  if (sleepReport && typeof navigator.sendBeacon === 'function') navigator.sendBeacon(`${sleepReport}?run=${RUN}`);
+});
+
 /** The test site's access pattern. */
 const TEST_SITE = ['http://127.0.0.1/*'];
 
@@ -116,6 +127,10 @@ const calls = {
   handovers: async () => (await loadHandovers()).size,
   downloads: () => api.downloads.search({}),
   notifications: async () => shown,
+  run: async () => RUN,
+  reportSleep: async (_tab, address) => {
+    sleepReport = String(address);
+  },
 };
 
 api.runtime.onMessage.addListener((message, sender, sendResponse) => {

@@ -30,7 +30,8 @@ export function productVersion() {
 /**
  * The family's manifest: what the other family alone reads is left out, as
  * each family warns about keys it does not know (Chromium about a
- * background script list, Firefox about a service worker and a key).
+ * background script list and a permission to block requests, Firefox about
+ * a service worker and a key).
  * @param {Record<string, any>} source
  * @param {Family} family
  * @param {{ version: string, store: boolean }} options
@@ -41,6 +42,9 @@ export function familyManifest(source, family, { version, store }) {
   const manifest = { ...common, version };
   if (family === 'chromium') {
     if (!store) manifest.key = key;
+    // Chromium keeps blocking requests to extensions installed by policy
+    // under Manifest V3; the extension only observes requests there.
+    manifest.permissions = common.permissions.filter((/** @type {string} */ name) => name !== 'webRequestBlocking');
     manifest.background = { service_worker: background.service_worker, type: background.type };
   } else if (family === 'firefox') {
     manifest.browser_specific_settings = gecko;

@@ -53,12 +53,14 @@ export class TestBrowser {
    * @param {string} scratch a folder of the test's own for profile, HOME,
    *   downloads, the extension and the host script
    * @param {Record<string, string>} hostEnvironment passed to the host
-   * @param {{ language?: string }} [options] the language of the browser's
-   *   interface (English by default)
+   * @param {{ language?: string, firefoxPrefs?: Record<string, unknown> }} [options]
+   *   the language of the browser's interface (English by default); Firefox's
+   *   preferences beside the tests' own
    */
-  constructor(family, scratch, hostEnvironment, { language = 'en-US' } = {}) {
+  constructor(family, scratch, hostEnvironment, { language = 'en-US', firefoxPrefs = {} } = {}) {
     this.family = family;
     this.language = language;
+    this.firefoxPrefs = firefoxPrefs;
     this.home = path.join(scratch, 'home');
     this.profile = path.join(scratch, 'profile');
     this.downloads = path.join(scratch, 'downloads');
@@ -155,6 +157,7 @@ exec "$ZYP_WINE64" ${quoted(path.join(bin, 'ZYPBrowserHost.exe'))} "$@"
           // Debian's language packs (firefox-esr-l10n-*) hold the interface's other languages.
           'intl.locale.requested': this.language,
           'extensions.autoDisableScopes': 0,
+          ...this.firefoxPrefs,
         },
       });
       const id = await this.browser.installExtension(this.extension);

@@ -53,7 +53,7 @@ function mediaPage() {
 const HOLD_MS = 15000;
 
 export class Site {
-  /** @type {{ path: string, cookie: string }[]} every request that came in */
+  /** @type {{ method: string, path: string, cookie: string, body: string }[]} every request that came in */
   requests = [];
   #server = http.createServer((request, response) => this.#serve(request, response));
   /** The held addresses already asked for once. */
@@ -83,13 +83,39 @@ export class Site {
    * gets half the body and the rest only once the browser has let go of it
    * (or after HOLD_MS), so that the browser cannot finish it first however
    * slow the extension is to wake; later requests for it, such as the
-   * browser's own download started again, get the body at once.
+   * browser's own download started again, get the body at once. One held
+   * for a number of milliseconds is for a download the browser is to keep:
+   * a take-over in that time would find it unfinished.
    * @param {string} name
    * @param {number} size
-   * @param {boolean} [held]
+   * @param {boolean | number} [held]
    */
   file(name, size, held = false) {
-    return `${this.base}/files/${name}?size=${size}${held ? '&held=1' : ''}`;
+    return `${this.base}/files/${name}?${new URLSearchParams(this.#fields(size, held))}`;
+  }
+
+  /**
+   * A form on the page that asks for a download, and its button: a GET form
+   * puts its fields into the address, a POST form sends them as its body
+   * (the file's size, and whether it is held: see file).
+   * @param {'get' | 'post'} method
+   * @param {string} name
+   * @param {number} size
+   * @param {boolean | number} [held]
+   */
+  form(method, name, size, held = false) {
+    return { method, action: `${this.base}/files/${name}`, fields: this.#fields(size, held) };
+  }
+
+  /**
+   * The fields that ask for a file.
+   * @param {number} size
+   * @param {boolean | number} held
+   * @returns {Record<string, string>}
+   */
+  #fields(size, held) {
+    const holdMs = held === true ? HOLD_MS : Number(held);
+    return { size: String(size), ...(holdMs > 0 ? { held: String(holdMs) } : {}) };
   }
 
   /**
@@ -97,8 +123,23 @@ export class Site {
    * @param {http.ServerResponse} response
    */
   #serve(request, response) {
+    /** @type {Buffer[]} */
+    const chunks = [];
+    request.on('data', (chunk) => chunks.push(chunk));
+    request.on('end', () => this.#answer(request, Buffer.concat(chunks).toString('latin1'), response));
+  }
+
+  /**
+   * @param {http.IncomingMessage} request
+   * @param {string} received the request's body
+   * @param {http.ServerResponse} response
+   */
+  #answer(request, received, response) {
     const url = new URL(request.url ?? '/', this.base);
-    this.requests.push({ path: url.pathname + url.search, cookie: request.headers.cookie ?? '' });
+    const method = request.method ?? 'GET';
+    this.requests.push({ method, path: url.pathname + url.search, cookie: request.headers.cookie ?? '', body: received });
+    // A form's POST asks for a file with the fields in its body.
+    if (method === 'POST') for (const [name, value] of new URLSearchParams(received)) url.searchParams.set(name, value);
     if (url.pathname === '/') {
       response.setHeader('Set-Cookie', COOKIES.map((cookie) => `${cookie}; Path=/`));
       response.setHeader('Content-Type', 'text/html; charset=utf-8');
@@ -111,15 +152,16 @@ export class Site {
       response.setHeader('Content-Type', 'application/octet-stream');
       response.setHeader('Content-Disposition', `attachment; filename="${url.pathname.slice('/files/'.length)}"`);
       response.setHeader('Content-Length', body.length);
-      const address = url.pathname + url.search;
-      if (url.searchParams.get('held') !== '1' || this.#served.has(address)) {
+      const address = `${method} ${url.pathname}${url.search}`;
+      const holdMs = Math.min(Number(url.searchParams.get('held') ?? 0) || 0, HOLD_MS);
+      if (holdMs <= 0 || this.#served.has(address)) {
         response.end(body);
         return;
       }
       this.#served.add(address);
       const half = Math.floor(body.length / 2);
       response.write(body.subarray(0, half));
-      const timer = setTimeout(() => response.end(body.subarray(half)), HOLD_MS);
+      const timer = setTimeout(() => response.end(body.subarray(half)), holdMs);
       response.on('close', () => clearTimeout(timer));
     } else {
       response.statusCode = 404;
