@@ -88,7 +88,7 @@ async function showAccess() {
 element('start').addEventListener('click', () => void runQueue('start'));
 element('stop').addEventListener('click', () => void runQueue('stop'));
 // Asked at once: the browser lets the extension ask only during the click.
-element('allow').addEventListener('click', () => void askForAccess(page).then(showAccess));
+element('allow').addEventListener('click', () => void askForAccess(page).granted.then(showAccess));
 for (const input of [takeOver, minSizeKB]) input.addEventListener('change', () => void storeSettings());
 fileTypes.addEventListener('change', () =>
   void storeList(parseFileTypes(fileTypes.value), fileTypesRefused, 'popupNotFileTypes', 'fileTypes'),
