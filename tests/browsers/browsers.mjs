@@ -53,12 +53,16 @@ export class TestBrowser {
    * @param {string} scratch a folder of the test's own for profile, HOME,
    *   downloads, the extension and the host script
    * @param {Record<string, string>} hostEnvironment passed to the host
-   * @param {{ language?: string }} [options] the language of the browser's
-   *   interface (English by default)
+   * @param {{ language?: string, display?: string, hosts?: string[] }} [options]
+   *   the language of the browser's interface (English by default); the X
+   *   display of a headful browser (headless without one); host names that
+   *   stand for this machine, as other sites on the test site
    */
-  constructor(family, scratch, hostEnvironment, { language = 'en-US' } = {}) {
+  constructor(family, scratch, hostEnvironment, { language = 'en-US', display, hosts = [] } = {}) {
     this.family = family;
     this.language = language;
+    this.display = display;
+    this.hosts = hosts;
     this.home = path.join(scratch, 'home');
     this.profile = path.join(scratch, 'profile');
     this.downloads = path.join(scratch, 'downloads');
@@ -120,7 +124,8 @@ exec "$ZYP_WINE64" ${quoted(path.join(bin, 'ZYPBrowserHost.exe'))} "$@"
   }
 
   async launch() {
-    const env = { ...process.env, HOME: this.home, LANGUAGE: this.language.replace('-', '_') };
+    const headless = this.display === undefined;
+    const env = { ...process.env, HOME: this.home, LANGUAGE: this.language.replace('-', '_'), ...(headless ? {} : { DISPLAY: this.display }) };
     if (this.family === 'chromium') {
       // Chromium takes its download folder from the profile's preferences.
       fs.mkdirSync(path.join(this.profile, 'Default'));
@@ -130,7 +135,7 @@ exec "$ZYP_WINE64" ${quoted(path.join(bin, 'ZYPBrowserHost.exe'))} "$@"
       );
       this.browser = await puppeteer.launch({
         executablePath: EXECUTABLES.chromium,
-        headless: true,
+        headless,
         userDataDir: this.profile,
         env,
         args: [
@@ -138,6 +143,10 @@ exec "$ZYP_WINE64" ${quoted(path.join(bin, 'ZYPBrowserHost.exe'))} "$@"
           `--lang=${this.language}`,
           `--load-extension=${this.extension}`,
           `--disable-extensions-except=${this.extension}`,
+          // Its dialogs ignore a key or a click that comes within the double-click time of showing them, so that
+          // one meant for the page cannot answer them; the tests press once the dialog is up.
+          ...(headless ? [] : ['--disable-input-event-activation-protection-for-testing']),
+          ...(this.hosts.length > 0 ? [`--host-resolver-rules=${this.hosts.map((host) => `MAP ${host} 127.0.0.1`).join(', ')}`] : []),
         ],
         ignoreDefaultArgs: ['--disable-extensions'],
       });
@@ -145,7 +154,7 @@ exec "$ZYP_WINE64" ${quoted(path.join(bin, 'ZYPBrowserHost.exe'))} "$@"
       this.browser = await puppeteer.launch({
         browser: 'firefox',
         executablePath: EXECUTABLES.firefox,
-        headless: true,
+        headless,
         userDataDir: this.profile,
         env,
         extraPrefsFirefox: {
@@ -155,6 +164,7 @@ exec "$ZYP_WINE64" ${quoted(path.join(bin, 'ZYPBrowserHost.exe'))} "$@"
           // Debian's language packs (firefox-esr-l10n-*) hold the interface's other languages.
           'intl.locale.requested': this.language,
           'extensions.autoDisableScopes': 0,
+          'network.dns.localDomains': this.hosts.join(','),
         },
       });
       const id = await this.browser.installExtension(this.extension);
