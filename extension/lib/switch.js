@@ -30,10 +30,17 @@ export function listenForSwitch() {
   void showTakeOver();
 }
 
+/** The switch in progress: a key pressed twice in a row switches twice. */
+let switching = Promise.resolve();
+
 /** Turns taking over on when it is off, and off when it is on. */
-export async function switchTakeOver() {
-  const { takeOver } = await loadSettings();
-  return saveSettings({ takeOver: !takeOver });
+export function switchTakeOver() {
+  const switched = switching.then(async () => {
+    const { takeOver } = await loadSettings();
+    await saveSettings({ takeOver: !takeOver });
+  });
+  switching = switched.catch(() => undefined);
+  return switched;
 }
 
 /** Puts the setting on the button: a badge and a title while taking over. */
