@@ -1,7 +1,7 @@
-// The browsers under test: Debian's Chromium and Firefox ESR, headless, each
-// with a throwaway profile and HOME, the extension loaded unpacked, and the
-// native-messaging host registered through a script that starts the Windows
-// host under Wine.
+// The browsers under test: Debian's Chromium and Firefox ESR, headless unless
+// a test gives them an X display, each with a throwaway profile and HOME, the
+// extension loaded unpacked, and the native-messaging host registered through
+// a script that starts the Windows host under Wine.
 import fs from 'node:fs';
 import path from 'node:path';
 import puppeteer from 'puppeteer-core';
