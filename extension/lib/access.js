@@ -7,17 +7,26 @@ import { api } from './api.js';
 import { siteAccessPattern } from './requests.js';
 
 /**
+ * @typedef {{ pattern: string | null, granted: Promise<boolean> }} Answer
+ *   the person's answer about one site: it says nothing about any other
+ */
+
+/**
  * Asks the browser for access to the address's site, which it shows the
  * person when access is withheld. Both browsers let an extension ask only
  * while it handles the person's click, so this is called before the
- * handler's first wait. Settles true when access is granted (or was there),
- * false otherwise; never rejects.
+ * handler's first wait. The answer settles true when access is granted (or
+ * was there), false otherwise; it never rejects.
  * @param {unknown} address
- * @returns {Promise<boolean>}
+ * @returns {Answer}
  */
 export function askForAccess(address) {
   const pattern = siteAccessPattern(address);
-  if (!pattern) return Promise.resolve(false);
+  return { pattern, granted: pattern ? requestOrigin(pattern) : Promise.resolve(false) };
+}
+
+/** @param {string} pattern */
+function requestOrigin(pattern) {
   try {
     return api.permissions.request({ origins: [pattern] }).then(
       (granted) => granted === true,
@@ -31,11 +40,11 @@ export function askForAccess(address) {
 /**
  * True when the extension may read the cookies and pages of the address's
  * site (an address without cookies, such as ftp, needs no access); when it
- * may not, the answer to an earlier askForAccess decides.
+ * may not, an earlier answer decides, but only one about this very site.
  * @param {unknown} address
- * @param {Promise<boolean>} [asked]
+ * @param {Answer} [answer]
  */
-export async function mayAccess(address, asked) {
+export async function mayAccess(address, answer) {
   const pattern = siteAccessPattern(address);
   if (!pattern) return true;
   try {
@@ -43,5 +52,5 @@ export async function mayAccess(address, asked) {
   } catch {
     // A pattern the browser does not take is no access.
   }
-  return asked ? asked : false;
+  return answer?.pattern === pattern ? answer.granted : false;
 }

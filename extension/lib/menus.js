@@ -19,6 +19,7 @@ import { hostOf } from './settings.js';
  * @typedef {chrome.tabs.Tab & { cookieStoreId?: string }} Tab
  *   Firefox names the tab's cookie store (private windows, containers)
  * @typedef {'video' | 'audio' | 'image'} MediaKind
+ * @typedef {import('./access.js').Answer} Answer
  */
 
 export const MENU = Object.freeze({
@@ -65,7 +66,7 @@ export function createMenus() {
  * @returns {Promise<Reply | null>}
  */
 export function handleMenuClick(info, tab) {
-  const address = info.menuItemId === MENU.all ? (info.frameUrl ?? info.pageUrl) : (info.srcUrl ?? info.linkUrl);
+  const address = addressOf(info);
   const asked = info.menuItemId === MENU.all || isTransferable(address) ? askForAccess(address) : undefined;
   return handleClick(info, tab, asked).catch((error) =>
     settle({ outcome: 'failed', message: error instanceof Error ? error.message : String(error) }, ''),
@@ -73,9 +74,21 @@ export function handleMenuClick(info, tab) {
 }
 
 /**
+ * The address whose site the item reads: the page for a list, else the
+ * address it hands over. A picture inside a link gives both a source and
+ * a link; the link's items hand over the link.
+ * @param {ClickData} info
+ */
+function addressOf(info) {
+  if (info.menuItemId === MENU.all) return info.frameUrl ?? info.pageUrl;
+  if (info.menuItemId === MENU.add || info.menuItemId === MENU.explore) return info.linkUrl;
+  return info.srcUrl;
+}
+
+/**
  * @param {ClickData} info
  * @param {Tab | undefined} tab
- * @param {Promise<boolean> | undefined} asked the person's answer, when asked for access
+ * @param {Answer | undefined} asked the person's answer, when asked for access
  */
 async function handleClick(info, tab, asked) {
   switch (info.menuItemId) {
@@ -96,7 +109,7 @@ async function handleClick(info, tab, asked) {
  * @param {import('./requests.js').LinkRequestType} type
  * @param {ClickData} info
  * @param {Tab | undefined} tab
- * @param {Promise<boolean> | undefined} asked
+ * @param {Answer | undefined} asked
  */
 async function handOverLink(type, info, tab, asked) {
   const url = info.linkUrl ?? '';
@@ -111,7 +124,7 @@ async function handOverLink(type, info, tab, asked) {
  * @param {MediaKind} kind
  * @param {ClickData} info
  * @param {Tab | undefined} tab
- * @param {Promise<boolean> | undefined} asked
+ * @param {Answer | undefined} asked
  */
 async function handOverMedia(kind, info, tab, asked) {
   const url = info.srcUrl ?? '';
@@ -150,7 +163,7 @@ function mediaRefusal(kind, url) {
  * @param {string} url
  * @param {Tab | undefined} tab
  * @param {unknown} linkText
- * @param {Promise<boolean> | undefined} asked
+ * @param {Answer | undefined} asked
  */
 async function handOver(type, url, tab, linkText, asked) {
   const hasCookies = hasCookieScheme(url);
@@ -169,7 +182,7 @@ async function handOver(type, url, tab, linkText, asked) {
 /**
  * @param {ClickData} info
  * @param {Tab | undefined} tab
- * @param {Promise<boolean> | undefined} asked
+ * @param {Answer | undefined} asked
  */
 async function handOverAllLinks(info, tab, asked) {
   const page = info.frameUrl ?? info.pageUrl;

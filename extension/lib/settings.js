@@ -71,13 +71,21 @@ export function parseFileTypes(text) {
   });
 }
 
+/** A label of a host name as browsers resolve it (underscores occur in real ones). */
+const HOST_LABEL = /^[a-z0-9_](?:[a-z0-9_-]{0,61}[a-z0-9_])?$/;
+
 /**
  * A site as a person names it ("Example.COM", "*.example.com", or an address
- * on it): its host name, or null.
+ * on it, "http://*.example.com/"): its host name, or null. A leading "*."
+ * or "." names the site itself, which covers its subdomains anyway; a name
+ * the browser would take but no host can have ("*", "a..b") is none.
  * @param {string} entry
  */
 export function siteName(entry) {
-  const name = entry.trim().toLowerCase().replace(/^\*?\./, '');
+  const name = entry
+    .trim()
+    .toLowerCase()
+    .replace(/^([a-z][a-z0-9+.-]*:\/\/)?\*?\./, '$1');
   if (name === '') return null;
   let url;
   try {
@@ -87,7 +95,17 @@ export function siteName(entry) {
   }
   if (!['http:', 'https:', 'ftp:'].includes(url.protocol) || url.username || url.password) return null;
   const host = url.hostname.replace(/\.$/, '');
-  return host === '' ? null : host;
+  return isHostName(host) ? host : null;
+}
+
+/**
+ * True for a host name as the address parser gives it (lower case,
+ * punycode): an IPv6 address in brackets, or dot-separated labels.
+ * @param {string} host
+ */
+function isHostName(host) {
+  if (host.startsWith('[')) return true;
+  return host !== '' && host.length <= 253 && host.split('.').every((label) => HOST_LABEL.test(label));
 }
 
 /**

@@ -14,7 +14,8 @@ import { normalizeSettings, withSite, withoutSitesCovering } from './settings.js
  *   worker: the background run that owns it
  */
 
-const SETTINGS = 'settings';
+/** The settings' key in storage: the button follows its changes. */
+export const SETTINGS = 'settings';
 const LAST_PROBLEM = 'lastProblem';
 const HANDOVER = 'handover:';
 

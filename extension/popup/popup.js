@@ -8,6 +8,7 @@ import { text } from '../lib/i18n.js';
 import { siteAccessPattern } from '../lib/requests.js';
 import { hostOf, parseFileTypes, parseSites, siteCovers } from '../lib/settings.js';
 import { loadProblem, loadSettings, neverTakeOverFrom, saveSettings, takeOverAgainFrom } from '../lib/storage.js';
+import { switchShortcut } from '../lib/switch.js';
 import { managerStatus, queue } from './actions.js';
 
 /**
@@ -88,7 +89,7 @@ async function showAccess() {
 element('start').addEventListener('click', () => void runQueue('start'));
 element('stop').addEventListener('click', () => void runQueue('stop'));
 // Asked at once: the browser lets the extension ask only during the click.
-element('allow').addEventListener('click', () => void askForAccess(page).then(showAccess));
+element('allow').addEventListener('click', () => void askForAccess(page).granted.then(showAccess));
 for (const input of [takeOver, minSizeKB]) input.addEventListener('change', () => void storeSettings());
 fileTypes.addEventListener('change', () =>
   void storeList(parseFileTypes(fileTypes.value), fileTypesRefused, 'popupNotFileTypes', 'fileTypes'),
@@ -101,6 +102,8 @@ neverHere.addEventListener('click', () =>
 );
 
 showSettings(await loadSettings());
+const shortcut = await switchShortcut();
+element('shortcut').textContent = shortcut ? text('popupShortcut', shortcut) : text('popupNoShortcut');
 await showAccess();
 const last = await loadProblem();
 if (last) problem.textContent = `${new Date(last.at).toLocaleTimeString()}: ${last.text}`;

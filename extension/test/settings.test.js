@@ -6,6 +6,7 @@ import {
   MAX_ENTRIES,
   fileName,
   hasFileType,
+  isNeverTaken,
   normalizeSettings,
   parseFileTypes,
   parseSites,
@@ -55,18 +56,57 @@ describe('hasFileType', () => {
 });
 
 describe('parseSites', () => {
-  it('takes host names as people write them: any case, with a leading dot or star, or an address on the site', () => {
-    assert.deepEqual(parseSites('Example.COM *.cdn.example.net, .old.example.org|https://www.example.com/a?b#c ftp://files.example.com'), {
-      entries: ['example.com', 'cdn.example.net', 'old.example.org', 'www.example.com', 'files.example.com'],
-      refused: [],
+  /** @type {[string, string | null][]} an entry as typed, the site it names (null: refused) */
+  const cases = [
+    ['Example.COM', 'example.com'],
+    ['*.cdn.example.net', 'cdn.example.net'],
+    ['.old.example.org', 'old.example.org'],
+    ['http://*.example.com/', 'example.com'],
+    ['https://*.example.com:8443/files/a.zip', 'example.com'],
+    ['https://www.example.com/a?b#c', 'www.example.com'],
+    ['ftp://files.example.com', 'files.example.com'],
+    ['example.com/downloads', 'example.com'],
+    ['example.com.', 'example.com'],
+    ['bücher.example', 'xn--bcher-kva.example'],
+    ['intranet', 'intranet'],
+    ['192.168.1.10', '192.168.1.10'],
+    ['[::1]', '[::1]'],
+    ['my_host.example', 'my_host.example'],
+    ['*', null],
+    ['*.', null],
+    ['**.example.com', null],
+    ['*example.com', null],
+    ['www.*.example.com', null],
+    ['http://*/', null],
+    ['example..com', null],
+    ['-example.com', null],
+    ['example-.com', null],
+    [`${'a'.repeat(64)}.com`, null],
+    ['file:///etc', null],
+    ['javascript:alert(1)', null],
+    ['user@example.com', null],
+    ['http://', null],
+    ['%%', null],
+    ['ex%20ample.com', null],
+  ];
+  for (const [entry, site] of cases)
+    it(`${JSON.stringify(entry)}: ${site ?? 'refused'}`, () =>
+      assert.deepEqual(parseSites(entry), site === null ? { entries: [], refused: [entry] } : { entries: [site], refused: [] }),
+    );
+
+  it('reads a field of several entries, each site once, and keeps what it refuses as typed', () => {
+    assert.deepEqual(parseSites('*.example.com example.com, * http://*.example.com/\nother.org|*'), {
+      entries: ['example.com', 'other.org'],
+      refused: ['*'],
     });
   });
 
-  it('refuses what names no site', () => {
-    assert.deepEqual(parseSites('file:///etc javascript:alert(1) user@example.com http:// %% *.'), {
-      entries: [],
-      refused: ['file:///etc', 'javascript:alert(1)', 'user@example.com', 'http://', '%%', '*.'],
-    });
+  it('makes an entry with a star match what it names, and its subdomains', () => {
+    const [site] = parseSites('http://*.example.com/').entries;
+    const download = (/** @type {string} */ url) => ({ url, filename: 'a.zip', totalBytes: 0, incognito: false, state: 'in_progress' });
+    assert.equal(isNeverTaken(download('https://dl.example.com/a.zip'), [site]), true);
+    assert.equal(isNeverTaken(download('https://example.com/a.zip'), [site]), true);
+    assert.equal(isNeverTaken(download('https://example.org/a.zip'), [site]), false);
   });
 
   it('adds a site once and takes back every site that covers a host', () => {
@@ -97,6 +137,14 @@ describe('normalizeSettings', () => {
       minSizeKB: 12,
       neverSites: ['a.example', 'x'],
     });
+  });
+
+  it('reads the sites kept by earlier versions as they match now', () => {
+    assert.deepEqual(normalizeSettings({ neverSites: ['*.example.com', '*', 'http://*.example.org/'] }).neverSites, [
+      'example.com',
+      'example.org',
+    ]);
+    assert.deepEqual(normalizeSettings({ neverSites: ['*'] }).neverSites, []);
   });
 
   it('takes any type only for a list left empty, never for one whose every entry is refused', () => {

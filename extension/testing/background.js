@@ -2,14 +2,16 @@
 // Test builds only: the extension's background, plus what the tests call
 // through the page relay: the menu items with their titles and the handler
 // they call, the popup (what it shows, and its actions), the settings, the
-// site access, what the extension knows of downloads, the notifications it
-// showed, and which run of the background answers (and when it sleeps).
+// site access and the sites it asked for, what the extension knows of
+// downloads, the notifications it showed, what its toolbar button shows,
+// and which run of the background answers (and when it sleeps).
 import '../background.js';
 import { api } from '../lib/api.js';
 import { MENU, handleMenuClick } from '../lib/menus.js';
 import {
   loadHandovers,
   loadProblem,
+  loadSettings,
   neverTakeOverFrom,
   saveSettings,
   takeOverAgainFrom,
@@ -27,6 +29,18 @@ const create = api.notifications.create.bind(api.notifications);
   const id = await create(options);
   shown.push({ id, message: options.message ?? '' });
   return id;
+};
+
+/**
+ * The sites the extension asked the person for, in order: what the
+ * browser's prompt named.
+ * @type {string[][]}
+ */
+const askedFor = [];
+const request = api.permissions.request.bind(api.permissions);
+/** @type {any} */ (api.permissions).request = (/** @type {chrome.permissions.Permissions} */ permissions) => {
+  askedFor.push([...(permissions.origins ?? [])]);
+  return request(permissions);
 };
 
 /**
@@ -118,9 +132,11 @@ const calls = {
   status: () => managerStatus(),
   queue: (_tab, action) => queue(action),
   settings: (_tab, changes) => saveSettings(changes),
+  storedSettings: () => loadSettings(),
   neverTakeOverFrom: (_tab, site) => neverTakeOverFrom(site),
   takeOverAgainFrom: (_tab, host) => takeOverAgainFrom(host),
-  hasSiteAccess: () => api.permissions.contains({ origins: TEST_SITE }),
+  hasSiteAccess: (_tab, origins = TEST_SITE) => api.permissions.contains({ origins }),
+  askedFor: async () => askedFor,
   // As a person takes the site permissions back in Firefox's add-on manager.
   withholdSiteAccess: () => api.permissions.remove({ origins: ['http://*/*', 'https://*/*', ...TEST_SITE] }),
   problem: () => loadProblem(),
@@ -131,6 +147,8 @@ const calls = {
   reportSleep: async (_tab, address) => {
     sleepReport = String(address);
   },
+  // What the toolbar button shows of the take-over setting.
+  button: async () => ({ badge: await api.action.getBadgeText({}), title: await api.action.getTitle({}) }),
 };
 
 api.runtime.onMessage.addListener((message, sender, sendResponse) => {

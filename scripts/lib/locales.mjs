@@ -23,6 +23,7 @@ const LIMITS = [
   [/^extensionName$/, 45],
   [/^extensionDescription$/, 132],
   [/^actionTitle$/, 40],
+  [/^badge/, 4],
   [/^menu/, 40],
   [/^popup(StartQueue|StopQueue|AllowSite|TakeOver|FileTypes|LeastSize)$/, 32],
 ];

@@ -16,8 +16,10 @@ ZYP_PACKAGES=(
 # tests: Debian's when the machine has none.
 ZYP_NODE_PACKAGES=()
 command -v node >/dev/null 2>&1 || ZYP_NODE_PACKAGES=(nodejs npm)
-# The browser families the tests drive, and their German interface.
-ZYP_BROWSER_PACKAGES=(chromium firefox-esr chromium-l10n firefox-esr-l10n-de)
+# The browser families the tests drive, and their German interface; an X
+# display of the tests' own with a person's keys and pointer (xdotool) and
+# what the screen shows (xwd), for what answers only to those.
+ZYP_BROWSER_PACKAGES=(chromium firefox-esr chromium-l10n firefox-esr-l10n-de xvfb xdotool x11-apps)
 
 zyp_install_packages() { # [more packages...]
   local missing=()

@@ -9,6 +9,7 @@ import { after, before, describe, it } from 'node:test';
 import { fillMessage, readMessages } from '../../scripts/lib/locales.mjs';
 import { SOURCE } from '../../scripts/lib/extension-family.mjs';
 import { CHROMIUM_ID, TestBrowser, waitForDownload } from './browsers.mjs';
+import { Screen } from './screen.mjs';
 import { COOKIES, Site, fileBytes } from './site.mjs';
 import {
   Journal,
@@ -669,3 +670,202 @@ describe(`the extension in ${family} with a German interface`, () => {
     assert.equal((await browser.call(page, 'notifications')).at(-1)?.message, reply.message);
   });
 });
+
+describe(`the extension in ${family}, headful, driven by a person's keys and clicks`, () => {
+  const scratch = fs.mkdtempSync(path.join(os.tmpdir(), `zyp-${family}-headful-`));
+  const journal = new Journal(path.join(scratch, 'journal.jsonl'));
+  const manager = new StandInManager(journal);
+  const site = new Site();
+  const screen = new Screen();
+  const english = readMessages(SOURCE, 'en');
+  /** A thumbnail's site and the site of the file it links to, both on the test site. */
+  const [CDN, FILES] = ['cdn.example.net', 'files.example.org'];
+  /** The cookie file of the file's site (docs/protocol.md, section 3). */
+  const FILES_COOKIE_FILE = 'example.org.dat';
+  /** @type {TestBrowser} */
+  let browser;
+  /** @type {import('puppeteer-core').Page} */
+  let page;
+
+  /**
+   * @param {string} name
+   * @param {...unknown} args
+   */
+  const call = (name, ...args) => browser.call(page, name, ...args);
+
+  before(async () => {
+    await screen.start();
+    browser = new TestBrowser(family, scratch, { ZYP_JOURNAL: windowsPath(journal.file) }, { display: screen.display, hosts: [CDN, FILES] });
+    await prepareWine();
+    await createSettingsKey();
+    await site.start();
+    await manager.start();
+    browser.registerHost();
+    await browser.launch();
+    page = await browser.running.newPage();
+    await page.goto(`${site.base}/`);
+  });
+
+  after(async () => {
+    const problems = [];
+    await browser?.close();
+    await manager.stop().catch((error) => problems.push(String(error)));
+    await site.stop();
+    const left = await waitFor(
+      () => (programsRunning().length === 0 ? [] : undefined),
+      'the Windows programs of the test to end',
+      { timeout: 15000 },
+    ).catch(() => programsRunning());
+    for (const program of left) {
+      problems.push(`left running: ${program.commandLine}`);
+      process.kill(program.pid, 'SIGKILL');
+    }
+    await deleteSettingsKey();
+    removeCookieFile(FILES_COOKIE_FILE);
+    await screen.stop();
+    fs.rmSync(scratch, { recursive: true, force: true });
+    assert.deepEqual(problems, [], 'the test left something behind');
+  });
+
+  it('switches taking over with its shortcut, and its toolbar button shows whether it is on', async () => {
+    assert.equal((await call('settings', { takeOver: false })).takeOver, false);
+    assert.match((await call('popup')).text, /Shortcut: Alt\+Shift\+D/, 'the popup names the key');
+    /** @type {unknown} */
+    let shown;
+    for (const on of [true, false]) {
+      await screen.focus('ZYP test page');
+      await screen.keys('alt+shift+d');
+      await waitFor(
+        async () => {
+          shown = await call('button');
+          return JSON.stringify(shown) ===
+            JSON.stringify(on ? { badge: 'ON', title: english.actionTitleTakingOver.message } : { badge: '', title: 'ZYP' })
+            ? true
+            : undefined;
+        },
+        `the button to show taking over ${on ? 'on' : 'off'}`,
+        { explain: () => `it shows ${JSON.stringify(shown)}` },
+      );
+      assert.equal((await call('storedSettings')).takeOver, on, 'the setting the popup shows');
+    }
+  });
+
+  if (family === 'chromium') {
+    it("asks for the site of a link around a picture, and trusts the answer only for that site", async () => {
+      const port = new URL(site.base).port;
+      const link = `http://${FILES}:${port}/files/a.zip`;
+      const cookieFile = path.join(cookieFolder, FILES_COOKIE_FILE);
+      // The link's site has a login; handed over while the extension may read it, it is in the site's cookie file.
+      const tab = await browser.running.newPage();
+      await tab.goto(`http://${FILES}:${port}/`);
+      let from = journal.entries().length;
+      const first = await call('click', { menuItemId: 'zyp-add', linkUrl: link, pageUrl: `${site.base}/`, frameId: 0, editable: false });
+      assert.equal(first.outcome, 'delivered', JSON.stringify(first));
+      const login = `${COOKIES.join('; ')}\r\n`;
+      assert.equal(fs.readFileSync(cookieFile, 'latin1'), login);
+      // The site renews its login: only a hand-over with its cookies brings the new one.
+      await tab.evaluate(() => {
+        document.cookie = 'session=renewed-7; path=/';
+      });
+      await browser.setSiteAccess('ON_CLICK');
+      try {
+        const withheld = [`http://${FILES}/*`, `http://${CDN}/*`];
+        await waitFor(async () => ((await call('hasSiteAccess', withheld)) ? undefined : true), 'the site access to be withheld');
+        /**
+         * Right-clicks the thumbnail as a person does, chooses Download with
+         * ZYP, and answers the browser's prompt with a click on its button.
+         * @param {string} source the picture's address
+         * @param {'deny' | 'allow'} answer
+         * @returns {Promise<string>} the site the extension asked for
+         */
+        const downloadThroughPicture = async (source, answer) => {
+          await tab.goto(`http://${CDN}:${port}/linked-picture?src=${encodeURIComponent(source)}&href=${encodeURIComponent(link)}`);
+          await tab.bringToFront();
+          const view = await tab.evaluate(() => {
+            const box = /** @type {HTMLElement} */ (document.getElementById('thumbnail')).getBoundingClientRect();
+            // Where the page starts on the screen: below the window's own bars.
+            const top = window.screenY + window.outerHeight - window.innerHeight;
+            return {
+              thumbnail: { x: window.screenX + box.x + box.width / 2, y: top + box.y + box.height / 2 },
+              left: window.screenX,
+              top,
+              width: window.innerWidth,
+              height: window.innerHeight,
+            };
+          });
+          const backdrop = { x: view.left + view.width - 20, y: view.top + view.height - 20 };
+          const asked = (await call('askedFor')).length;
+          await screen.focus('ZYP linked picture');
+          assert.deepEqual(await screen.colourAt(backdrop), [255, 255, 255], 'the page shows, no prompt over it');
+          await screen.rightClick(view.thumbnail);
+          // The menu's ZYP item opens its own menu; "d" picks Download with ZYP in it.
+          await screen.keys('z', 'd', 'Return');
+          const [origin] = await waitFor(async () => (await call('askedFor')).slice(asked)[0], 'the extension to ask for access');
+          const buttons = await waitFor(async () => promptButtons(await screen.picture(), view, backdrop), "the browser's prompt");
+          await screen.click(buttons[answer]);
+          return origin;
+        };
+
+        from = journal.entries().length;
+        assert.equal(await downloadThroughPicture(`http://${CDN}:${port}/pixel.gif`, 'deny'), `http://${FILES}/*`, 'the prompt names the link\'s site');
+        let message = await journal.waitFor((entry) => entry.event === 'message', 'the link at the queue manager', from);
+        assert.equal(message.address, link);
+        const said = await waitFor(async () => {
+          const last = (await call('notifications')).at(-1)?.message ?? '';
+          return last.includes(FILES) ? last : undefined;
+        }, 'the word that the cookies could not be read');
+        assert.match(said, /may not read the cookies of files\.example\.org/);
+        assert.equal(fs.readFileSync(cookieFile, 'latin1'), login, 'the cookie file stays as it was');
+        assert.deepEqual(await call('hasSiteAccess', [`http://${FILES}/*`]), false, 'denied');
+
+        // A lazy picture shows a placeholder stored in the page: the link's site is asked for all the same.
+        from = journal.entries().length;
+        const placeholder = 'data:image/gif;base64,R0lGODlhAQABAIAAAP///wAAACwAAAAAAQABAAACAkQBADs=';
+        assert.equal(await downloadThroughPicture(placeholder, 'allow'), `http://${FILES}/*`);
+        message = await journal.waitFor((entry) => entry.event === 'message', 'the link at the queue manager', from);
+        assert.equal(message.address, link);
+        assert.deepEqual(message.cookies.split('; ').sort(), ['lang=en', 'session=renewed-7'], 'the link went with its site\'s login');
+        assert.equal(await call('hasSiteAccess', [`http://${FILES}/*`]), true, 'allowed for the link\'s site');
+        assert.equal(await call('hasSiteAccess', [`http://${CDN}/*`]), false, "and for no other");
+      } finally {
+        await browser.setSiteAccess('ON_ALL_SITES');
+        await tab.close();
+      }
+    });
+  }
+});
+
+/**
+ * Where Chromium's prompt for site access has its buttons, once it is up:
+ * a white box at the top of the page, which it darkens, with Deny (filled)
+ * and Allow (tinted) side by side at its foot. Undefined while it is not up.
+ * @param {(point: { x: number, y: number }) => [number, number, number]} colourAt the screen
+ * @param {{ left: number, top: number, width: number, height: number }} view where the page is
+ * @param {{ x: number, y: number }} backdrop a point of the page outside the prompt
+ */
+function promptButtons(colourAt, view, backdrop) {
+  const white = (/** @type {{ x: number, y: number }} */ point) => colourAt(point).every((channel) => channel > 245);
+  if (colourAt(backdrop).some((channel) => channel > 200)) return undefined;
+  // The box stands in the middle of the page: its foot is the lowest white point there.
+  const middle = view.left + view.width / 2;
+  let foot = view.top + view.height / 2;
+  while (foot > view.top && !white({ x: middle, y: foot })) foot -= 1;
+  if (foot <= view.top) return undefined;
+  // The buttons are the blue in the band above the foot, seen from left to right: one run each.
+  /** @type {{ from: number, to: number, rows: number[] }[]} */
+  const runs = [];
+  for (let x = view.left; x < view.left + view.width; x += 1) {
+    const rows = [];
+    for (let y = foot - 80; y < foot; y += 1) {
+      const [red, , blue] = colourAt({ x, y });
+      if (blue > red + 30) rows.push(y);
+    }
+    if (rows.length === 0) continue;
+    const last = runs.at(-1);
+    if (last && x - last.to <= 3) Object.assign(last, { to: x, rows: [...last.rows, ...rows] });
+    else runs.push({ from: x, to: x, rows });
+  }
+  if (runs.length !== 2) return undefined;
+  const [deny, allow] = runs.map((run) => ({ x: (run.from + run.to) / 2, y: (Math.min(...run.rows) + Math.max(...run.rows)) / 2 }));
+  return { deny, allow };
+}

@@ -1,7 +1,7 @@
-// The browsers under test: Debian's Chromium and Firefox ESR, headless, each
-// with a throwaway profile and HOME, the extension loaded unpacked, and the
-// native-messaging host registered through a script that starts the Windows
-// host under Wine.
+// The browsers under test: Debian's Chromium and Firefox ESR, headless unless
+// a test gives them an X display, each with a throwaway profile and HOME, the
+// extension loaded unpacked, and the native-messaging host registered through
+// a script that starts the Windows host under Wine.
 import fs from 'node:fs';
 import path from 'node:path';
 import puppeteer from 'puppeteer-core';
@@ -53,14 +53,18 @@ export class TestBrowser {
    * @param {string} scratch a folder of the test's own for profile, HOME,
    *   downloads, the extension and the host script
    * @param {Record<string, string>} hostEnvironment passed to the host
-   * @param {{ language?: string, firefoxPrefs?: Record<string, unknown> }} [options]
+   * @param {{ language?: string, firefoxPrefs?: Record<string, unknown>, display?: string, hosts?: string[] }} [options]
    *   the language of the browser's interface (English by default); Firefox's
-   *   preferences beside the tests' own
+   *   preferences beside the tests' own; the X display of a headful browser
+   *   (headless without one); host names that stand for this machine, as other
+   *   sites on the test site
    */
-  constructor(family, scratch, hostEnvironment, { language = 'en-US', firefoxPrefs = {} } = {}) {
+  constructor(family, scratch, hostEnvironment, { language = 'en-US', firefoxPrefs = {}, display, hosts = [] } = {}) {
     this.family = family;
     this.language = language;
     this.firefoxPrefs = firefoxPrefs;
+    this.display = display;
+    this.hosts = hosts;
     this.home = path.join(scratch, 'home');
     this.profile = path.join(scratch, 'profile');
     this.downloads = path.join(scratch, 'downloads');
@@ -122,7 +126,8 @@ exec "$ZYP_WINE64" ${quoted(path.join(bin, 'ZYPBrowserHost.exe'))} "$@"
   }
 
   async launch() {
-    const env = { ...process.env, HOME: this.home, LANGUAGE: this.language.replace('-', '_') };
+    const headless = this.display === undefined;
+    const env = { ...process.env, HOME: this.home, LANGUAGE: this.language.replace('-', '_'), ...(headless ? {} : { DISPLAY: this.display }) };
     if (this.family === 'chromium') {
       // Chromium takes its download folder from the profile's preferences.
       fs.mkdirSync(path.join(this.profile, 'Default'));
@@ -132,7 +137,7 @@ exec "$ZYP_WINE64" ${quoted(path.join(bin, 'ZYPBrowserHost.exe'))} "$@"
       );
       this.browser = await puppeteer.launch({
         executablePath: EXECUTABLES.chromium,
-        headless: true,
+        headless,
         userDataDir: this.profile,
         env,
         args: [
@@ -140,6 +145,10 @@ exec "$ZYP_WINE64" ${quoted(path.join(bin, 'ZYPBrowserHost.exe'))} "$@"
           `--lang=${this.language}`,
           `--load-extension=${this.extension}`,
           `--disable-extensions-except=${this.extension}`,
+          // Its dialogs ignore a key or a click that comes within the double-click time of showing them, so that
+          // one meant for the page cannot answer them; the tests press once the dialog is up.
+          ...(headless ? [] : ['--disable-input-event-activation-protection-for-testing']),
+          ...(this.hosts.length > 0 ? [`--host-resolver-rules=${this.hosts.map((host) => `MAP ${host} 127.0.0.1`).join(', ')}`] : []),
         ],
         ignoreDefaultArgs: ['--disable-extensions'],
       });
@@ -147,7 +156,7 @@ exec "$ZYP_WINE64" ${quoted(path.join(bin, 'ZYPBrowserHost.exe'))} "$@"
       this.browser = await puppeteer.launch({
         browser: 'firefox',
         executablePath: EXECUTABLES.firefox,
-        headless: true,
+        headless,
         userDataDir: this.profile,
         env,
         extraPrefsFirefox: {
@@ -157,6 +166,7 @@ exec "$ZYP_WINE64" ${quoted(path.join(bin, 'ZYPBrowserHost.exe'))} "$@"
           // Debian's language packs (firefox-esr-l10n-*) hold the interface's other languages.
           'intl.locale.requested': this.language,
           'extensions.autoDisableScopes': 0,
+          'network.dns.localDomains': this.hosts.join(','),
           ...this.firefoxPrefs,
         },
       });

@@ -49,6 +49,23 @@ function mediaPage() {
 </body></html>`;
 }
 
+/**
+ * A picture inside a link, large enough to hit: the picture's and the
+ * link's addresses come with the request (a thumbnail on one site linking
+ * to a file on another).
+ * @param {URLSearchParams} query
+ */
+function linkedPicturePage(query) {
+  const attribute = (/** @type {string} */ name) => (query.get(name) ?? '').replace(/[^\w:/.?=&;,+%-]/g, '');
+  return `<!doctype html>
+<html lang="en"><head><meta charset="utf-8"><title>ZYP linked picture</title>
+<style>body { margin: 0; } img { display: block; width: 300px; height: 200px; }</style></head>
+<body><a href="${attribute('href')}"><img id="thumbnail" src="${attribute('src')}" alt="A thumbnail"></a></body></html>`;
+}
+
+/** A picture of one pixel, as a server sends it. */
+const PIXEL = Buffer.from('R0lGODlhAQABAIAAAP///wAAACwAAAAAAQABAAACAkQBADs=', 'base64');
+
 /** How long a held download waits for the browser to let go of it. */
 const HOLD_MS = 15000;
 
@@ -147,6 +164,12 @@ export class Site {
     } else if (url.pathname === '/media') {
       response.setHeader('Content-Type', 'text/html; charset=utf-8');
       response.end(mediaPage());
+    } else if (url.pathname === '/linked-picture') {
+      response.setHeader('Content-Type', 'text/html; charset=utf-8');
+      response.end(linkedPicturePage(url.searchParams));
+    } else if (url.pathname === '/pixel.gif') {
+      response.setHeader('Content-Type', 'image/gif');
+      response.end(PIXEL);
     } else if (url.pathname.startsWith('/files/')) {
       const body = fileBytes(Number(url.searchParams.get('size') ?? 1024));
       response.setHeader('Content-Type', 'application/octet-stream');
