@@ -157,6 +157,8 @@ std::string ExitCodeText(DWORD code) {
 
 std::string RunReport() { return RunLog::Instance().Report(); }
 
+std::wstring Quoted(const std::wstring& text) { return L"\"" + text + L"\""; }
+
 std::size_t SizeFromEnvironment(const wchar_t* name, std::size_t fallback) {
   wchar_t value[32] = {};
   const DWORD length = ::GetEnvironmentVariableW(name, value, std::size(value));

@@ -93,6 +93,9 @@ class ChildProcess {
   std::size_t record_ = 0;  // its entry in the run report
 };
 
+// One command-line argument in double quotes, for one that holds no quote.
+std::wstring Quoted(const std::wstring& text);
+
 // Starts a program and waits for it; one that outlasts the time-out is ended.
 RunResult RunProgram(const std::wstring& program, const std::wstring& arguments, const Environment& extra = {},
                      Milliseconds timeout = 10s);

@@ -10,8 +10,6 @@
 namespace zyp::e2e {
 namespace {
 
-std::wstring Quoted(const std::wstring& text) { return L"\"" + text + L"\""; }
-
 // A job that kills what is left in it when its last handle closes, as
 // browsers make for the helpers they start.
 win32::UniqueHandle KillOnCloseJob(bool allowBreakaway) {

@@ -8,8 +8,6 @@
 namespace zyp::e2e {
 namespace {
 
-std::wstring Quoted(const std::wstring& text) { return L"\"" + text + L"\""; }
-
 // A trace file of its own in the temporary folder, removed afterwards.
 class TraceFile {
  public:

@@ -12,7 +12,7 @@
 namespace zyp::messaging {
 namespace {
 
-std::vector<std::string> Lines(const std::string& json) {
+std::vector<std::string> ProgramLines(const std::string& json) {
   const ParsedRequest parsed = ParseRequest(json);
   EXPECT_TRUE(parsed.request) << json << " was refused: " << parsed.refusal;
   std::vector<std::string> lines;
@@ -22,24 +22,24 @@ std::vector<std::string> Lines(const std::string& json) {
 }
 
 TEST(BrowserRequest, BecomesTheProgramsArgumentsInItsOrder) {
-  EXPECT_EQ(Lines(R"({"type":"add","url":"https://a.example/f.zip","cookies":"id=42; lang=en","browser":"CH",)"
-                  R"j("userAgent":"Mozilla/5.0 (X11)","pageTitle":"Files","linkText":"The file"})j"),
+  EXPECT_EQ(ProgramLines(R"({"type":"add","url":"https://a.example/f.zip","cookies":"id=42; lang=en","browser":"CH",)"
+                         R"j("userAgent":"Mozilla/5.0 (X11)","pageTitle":"Files","linkText":"The file"})j"),
             (std::vector<std::string>{"https://a.example/f.zip", "cookielist=id=42; lang=en", "cookies=CH",
                                       "agent=Mozilla/5.0 (X11)", "pagetitle=Files", "linktext=The file"}));
   // An empty cookie list is passed on: it deletes the site's cookie file.
-  EXPECT_EQ(Lines(R"({"type":"add","url":"http://a.example/","cookies":""})"),
+  EXPECT_EQ(ProgramLines(R"({"type":"add","url":"http://a.example/","cookies":""})"),
             (std::vector<std::string>{"http://a.example/", "cookielist="}));
   // The marker comes right after the address, where the program looks for it.
-  EXPECT_EQ(Lines(R"({"type":"explore","url":"FTP://a.example/","linkText":"x"})"),
+  EXPECT_EQ(ProgramLines(R"({"type":"explore","url":"FTP://a.example/","linkText":"x"})"),
             (std::vector<std::string>{"FTP://a.example/", "linkexplorer", "linktext=x"}));
-  EXPECT_EQ(Lines(R"({"type":"list","urls":["http://a.example/1","https://b.example/2?q=1#x"]})"),
+  EXPECT_EQ(ProgramLines(R"({"type":"list","urls":["http://a.example/1","https://b.example/2?q=1#x"]})"),
             (std::vector<std::string>{"zypqueue=http://a.example/1 https://b.example/2?q=1#x"}));
   // Line breaks, tabs and other controls of a page's texts become one blank.
-  EXPECT_EQ(Lines("{\"type\":\"add\",\"url\":\"http://a.example/\",\"pageTitle\":\"a\\r\\n\\t\\u0085b\\u2028c\","
-                  "\"linkText\":\"\\u0000x\\u001f\"}"),
+  EXPECT_EQ(ProgramLines("{\"type\":\"add\",\"url\":\"http://a.example/\",\"pageTitle\":\"a\\r\\n\\t\\u0085b\\u2028c\","
+                         "\"linkText\":\"\\u0000x\\u001f\"}"),
             (std::vector<std::string>{"http://a.example/", "pagetitle=a b c", "linktext= x "}));
   // Members nobody asked for are ignored, whatever they hold.
-  EXPECT_EQ(Lines(R"({"type":"add","url":"http://a.example/","extra":[[[{"a":[1,2]}]]],"more":null})"),
+  EXPECT_EQ(ProgramLines(R"({"type":"add","url":"http://a.example/","extra":[[[{"a":[1,2]}]]],"more":null})"),
             (std::vector<std::string>{"http://a.example/"}));
 }
 
