@@ -11,9 +11,9 @@ export const MAX_LIST_LENGTH = 100000;
 /**
  * The largest list request sent whole, as its JSON. The host reads 64 MiB,
  * but the program must hand the list to the queue manager before its run
- * ends: under Wine on two busy cores it delivers about 30 MB in time, so a
- * list stays at half that, and whatever the page holds beyond it is counted
- * as left out instead of ending "not delivered".
+ * ends: under Wine on two busy cores it delivers 40 to 60 MB in time, the
+ * busier the less, so a list stays well below, and whatever the page holds
+ * beyond it is counted as left out instead of ending "not delivered".
  */
 export const MAX_LIST_REQUEST_BYTES = 16 * 1024 * 1024;
 /**
