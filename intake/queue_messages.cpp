@@ -21,8 +21,12 @@ bool SendPipeText(QueuePipe& pipe, std::u16string_view text) {
 
 Delivery RunListRequest(Services& services, const std::u16string& list, platform::WindowHandle managerWindow) {
   if (managerWindow == 0 || !ConnectQueue(services.pipe)) return Delivery::NotDelivered;
-  const std::u16string message = std::u16string(kAddUrlsPrefix) + list.substr(kListPrefix.size());
-  return SendPipeText(services.pipe, message) ? Delivery::Queued : Delivery::NotDelivered;
+  // Converted straight from the list: it may fill 64 MiB, and a message put
+  // together in UTF-16 first would copy it twice more before the run ends.
+  std::string bytes = ToUtf8(kAddUrlsPrefix);
+  bytes += ToUtf8(std::u16string_view(list).substr(kListPrefix.size()));
+  return services.pipe.Write(bytes.c_str(), static_cast<std::int32_t>(bytes.size())) ? Delivery::Queued
+                                                                                     : Delivery::NotDelivered;
 }
 
 }  // namespace zyp::intake

@@ -93,18 +93,18 @@ void ReadAddressRequest(const JsonObject& object, BrowserRequest& request) {
                   ": \"linkexplorer\" would hand the address to the link explorer instead"};
 }
 
-void ReadListRequest(const JsonObject& object, BrowserRequest& request) {
-  const JsonValue* urls = object.Find("urls");
+// The addresses move out of the object: a list may hold 64 MiB of them.
+void ReadListRequest(JsonObject& object, BrowserRequest& request) {
+  JsonValue* urls = object.Find("urls");
   if (urls == nullptr) throw Refusal{"urls: missing"};
   if (urls->kind != JsonValue::Kind::Array) throw Refusal{"urls: must be an array of strings"};
-  if (urls->entries.empty() || urls->entries.size() > kMaxListAddresses)
-    throw Refusal{"urls: must hold 1 to 100000 addresses"};
+  if (urls->count == 0 || urls->count > kMaxListAddresses) throw Refusal{"urls: must hold 1 to 100000 addresses"};
   request.urls.reserve(urls->entries.size());
   for (std::size_t i = 0; i < urls->entries.size(); ++i) {
     const std::string name = "urls[" + std::to_string(i) + "]";
-    const JsonValue& entry = urls->entries[i];
+    JsonValue& entry = urls->entries[i];
     if (entry.kind != JsonValue::Kind::String) throw Refusal{name + ": must be a string"};
-    request.urls.push_back(entry.text);
+    request.urls.push_back(std::move(entry.text));
     CheckAddress(request.urls.back(), name);
   }
 }
@@ -128,7 +128,7 @@ constexpr std::array<std::pair<std::u16string_view, RequestType>, 5> kTypes{{
     {u"status", RequestType::Status},
 }};
 
-BrowserRequest ReadRequest(const JsonObject& object) {
+BrowserRequest ReadRequest(JsonObject& object) {
   const JsonValue* type = object.Find("type");
   if (type == nullptr) throw Refusal{"type: missing"};
   if (type->kind != JsonValue::Kind::String) throw Refusal{"type: must be a string"};
@@ -233,7 +233,7 @@ CarriedCookies CarryCookies(std::u16string_view list) {
 ParsedRequest ParseRequest(std::string_view json) {
   ParsedRequest parsed;
   try {
-    const JsonObject object = ReadJsonObject(json, kMembers);
+    JsonObject object = ReadJsonObject(json, kMembers, kMaxListAddresses);
     if (const JsonValue* id = object.Find("id")) parsed.id = IdText(*id);
     parsed.request = ReadRequest(object);
   } catch (const Refusal& refusal) {

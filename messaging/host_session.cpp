@@ -120,7 +120,7 @@ std::optional<HostSession::Run> HostSession::Prepare(const std::string& id, cons
       run.controlWord = ControlWord(request);
       return run;
     }
-    run.parameterBytes = ParameterFileBytes(ArgumentLines(request));
+    run.parameterBytes = ParameterFileBytes(request);
     if (run.parameterBytes.size() <= intake::kMaxParameterFileSize) return run;
     AnswerRun(run, Outcome::Refused, std::nullopt, "the request is larger than a parameter file may be");
   } catch (const std::exception&) {

@@ -28,7 +28,7 @@ int HexDigit(char c) {
 // was met, so that the first one decides.
 class Reader {
  public:
-  explicit Reader(std::string_view json) : json_(json) {}
+  Reader(std::string_view json, std::size_t maxEntries) : json_(json), maxEntries_(maxEntries) {}
 
   void Object(const std::vector<std::string_view>& kept, std::map<std::string, JsonValue, std::less<>>& members) {
     if (json_.starts_with("\xEF\xBB\xBF")) at_ = 3;
@@ -256,15 +256,18 @@ class Reader {
     value.kind = array ? JsonValue::Kind::Array : JsonValue::Kind::Object;
     Entries(nullptr, [&] {
       if (Peek() == '[' || Peek() == '{') throw JsonRefusal{std::string(name) + ": nested too deeply"};
-      if (array)
+      // Past the cap an entry is still read, for its faults, and counted.
+      if (array && value.count < maxEntries_)
         Scalar(&value.entries.emplace_back());
       else
         Scalar(nullptr);
+      ++value.count;
     });
     return value;
   }
 
   std::string_view json_;
+  std::size_t maxEntries_;
   std::size_t at_ = 0;
 };
 
@@ -275,9 +278,14 @@ const JsonValue* JsonObject::Find(std::string_view name) const {
   return found == members_.end() ? nullptr : &found->second;
 }
 
-JsonObject ReadJsonObject(std::string_view json, const std::vector<std::string_view>& kept) {
+JsonValue* JsonObject::Find(std::string_view name) {
+  const auto found = members_.find(name);
+  return found == members_.end() ? nullptr : &found->second;
+}
+
+JsonObject ReadJsonObject(std::string_view json, const std::vector<std::string_view>& kept, std::size_t maxEntries) {
   JsonObject object;
-  Reader(json).Object(kept, object.members_);
+  Reader(json, maxEntries).Object(kept, object.members_);
   return object;
 }
 

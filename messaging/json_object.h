@@ -5,6 +5,7 @@
 // units as the browsers count them, an escaped unpaired surrogate included
 // (Firefox sends one for a page's broken text), so that one such text is for
 // its member to judge instead of making the whole request unreadable.
+#include <cstddef>
 #include <map>
 #include <string>
 #include <string_view>
@@ -19,7 +20,10 @@ struct JsonValue {
   std::string_view raw;
   // String: the text, with its escapes undone.
   std::u16string text;
-  // Array: its entries, none of them an array or an object.
+  // Array and Object: how many entries it holds.
+  std::size_t count = 0;
+  // Array: its first entries, as many as the reader keeps, none of them an
+  // array or an object.
   std::vector<JsonValue> entries;
 };
 
@@ -32,9 +36,11 @@ class JsonObject {
  public:
   // The kept member of that name; null when the object has none.
   const JsonValue* Find(std::string_view name) const;
+  JsonValue* Find(std::string_view name);
 
  private:
-  friend JsonObject ReadJsonObject(std::string_view json, const std::vector<std::string_view>& kept);
+  friend JsonObject ReadJsonObject(std::string_view json, const std::vector<std::string_view>& kept,
+                                   std::size_t maxEntries);
   std::map<std::string, JsonValue, std::less<>> members_;
 };
 
@@ -45,10 +51,12 @@ inline constexpr std::size_t kMaxJsonDepth = 64;
 // Reads json, which must be one object (a UTF-8 byte-order mark in front is
 // skipped). Of its members, only those named in kept (after their escapes are
 // undone) are kept; a kept member whose value is an array or an object may not
-// nest further, and its object's members are not kept. A member named twice
+// nest further, and its object's members are not kept. Of a kept array, the
+// first maxEntries entries are kept and the rest only counted: an array of
+// tiny values would otherwise cost many times its text. A member named twice
 // keeps its last value. Throws JsonRefusal: "not valid JSON (at byte N)", "not
 // a JSON object", "not a request: nested too deeply", or "<name>: nested too
 // deeply" for a kept member; the first fault met decides.
-JsonObject ReadJsonObject(std::string_view json, const std::vector<std::string_view>& kept);
+JsonObject ReadJsonObject(std::string_view json, const std::vector<std::string_view>& kept, std::size_t maxEntries);
 
 }  // namespace zyp::messaging

@@ -39,9 +39,26 @@ std::vector<std::u16string> ArgumentLines(const BrowserRequest& request) {
   return lines;
 }
 
-std::string ParameterFileBytes(const std::vector<std::u16string>& lines) {
+std::string ParameterFileBytes(const BrowserRequest& request) {
   std::string bytes = "\xEF\xBB\xBF" + intake::ToUtf8(intake::kParameterFileHeader) + "\r\n";
-  for (const std::u16string& line : lines) bytes += intake::ToUtf8(line) + "\r\n";
+  if (request.type == RequestType::List) {
+    // Written from the addresses themselves: a list may fill a 64 MiB
+    // request, and its one line joined first would hold twice that again.
+    std::size_t size = bytes.size() + intake::kListPrefix.size() + request.urls.size() + 2;
+    for (const std::u16string& url : request.urls) size += url.size();
+    bytes.reserve(size);
+    bytes += intake::ToUtf8(intake::kListPrefix);
+    for (std::size_t i = 0; i < request.urls.size(); ++i) {
+      if (i > 0) bytes.push_back(' ');
+      bytes += intake::ToUtf8(request.urls[i]);
+    }
+    bytes += "\r\n";
+    return bytes;
+  }
+  for (const std::u16string& line : ArgumentLines(request)) {
+    bytes += intake::ToUtf8(line);
+    bytes += "\r\n";
+  }
   return bytes;
 }
 

@@ -15,9 +15,9 @@ namespace zyp::messaging {
 // explorer's marker right after it.
 std::vector<std::u16string> ArgumentLines(const BrowserRequest& request);
 
-// The parameter file of the lines: UTF-8 with its byte-order mark, the
-// header line, then each line ended by CR LF.
-std::string ParameterFileBytes(const std::vector<std::u16string>& lines);
+// The parameter file of the request's argument lines: UTF-8 with its
+// byte-order mark, the header line, then each line ended by CR LF.
+std::string ParameterFileBytes(const BrowserRequest& request);
 
 // "START" or "STOP".
 std::u16string ControlWord(const BrowserRequest& request);

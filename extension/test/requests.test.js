@@ -115,8 +115,8 @@ describe('listRequest', () => {
     assert.equal(list?.left, 3);
   });
 
-  it('stops before the request outgrows what the host reads, and counts the rest', () => {
-    // 70,000 links of 1,000 characters: far more than the host's 64 MiB.
+  it('stops before the request outgrows what the program delivers in time, and counts the rest', () => {
+    // 70,000 links of 1,000 characters: far more than a list may hold.
     const path = 'p'.repeat(1000 - 'http://a.example/00000/'.length);
     const hrefs = Array.from({ length: 70000 }, (_, n) => `http://a.example/${String(n).padStart(5, '0')}/${path}`);
     const list = listRequest(hrefs);

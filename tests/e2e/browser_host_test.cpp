@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <map>
@@ -390,6 +392,47 @@ TEST_F(BrowserHostTest, PipelinedRequestsAreEachAnsweredAndDeliveredOnce) {
     EXPECT_TRUE(addresses.insert(message["address"].AsText()).second)
         << "delivered twice: " << Utf8Of(message["address"].AsText());
   EXPECT_EQ(addresses.size(), static_cast<std::size_t>(count));
+}
+
+// The longest list the extension sends whole, as many addresses as it
+// allows filling its bytes, must reach the manager within the program's run:
+// anything the page holds beyond it is counted as left out, never lost.
+TEST_F(BrowserHostTest, AListAtTheExtensionsCapIsDelivered) {
+  constexpr std::size_t kCapBytes = ZYP_EXTENSION_LIST_BYTES;
+  constexpr std::size_t kCapAddresses = ZYP_EXTENSION_LIST_LENGTH;
+  // Exactly as the extension counts: the request without its id, one comma
+  // between two addresses.
+  const std::string head = R"({"type":"list","urls":[)", tail = "]}";
+  const std::size_t room = kCapBytes - head.size() - tail.size() - (kCapAddresses - 1) - 2 * kCapAddresses;
+  std::string request = head, list;
+  for (std::size_t i = 0; i < kCapAddresses; ++i) {
+    std::string address = "http://cap.example.com/" + std::to_string(i) + "/";
+    address.resize(room / kCapAddresses + (i < room % kCapAddresses ? 1 : 0), 'x');
+    request += (i == 0 ? "\"" : ",\"") + address + "\"";
+    list += (i == 0 ? "" : " ") + address;
+  }
+  request += tail;
+  ASSERT_EQ(request.size(), kCapBytes);
+  request.insert(1, R"("id":"cap",)");
+
+  StandInManager manager(journal_, {{L"ZYP_QM_IDLE_MS", L"60000"}});
+  ASSERT_TRUE(manager.WaitReady());
+  BrowserHostProcess& host = Host();
+  const auto sent = std::chrono::steady_clock::now();
+  ASSERT_TRUE(host.Send(request));
+  const std::vector<JsonValue> replies = host.Replies(1, 60s);
+  std::printf("a list at the extension's cap: %zu addresses, %zu bytes of request, answered in %lld ms\n",
+              kCapAddresses, kCapBytes,
+              static_cast<long long>(
+                  std::chrono::duration_cast<Milliseconds>(std::chrono::steady_clock::now() - sent).count()));
+  ASSERT_EQ(replies.size(), 1u);
+  EXPECT_EQ(replies[0]["outcome"].AsText(), u"delivered") << Utf8Of(replies[0]["message"].AsText());
+  ExpectEnd(0);
+  manager.Stop();
+  const std::vector<JsonValue> messages = journal_.Events("message", manager.Id());
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_EQ(messages[0]["size"].AsInt(), static_cast<std::int64_t>(list.size() + 8)) << "ADDURLS: and the list";
+  EXPECT_TRUE(messages[0]["list"].AsText() == std::u16string(list.begin(), list.end())) << "the list arrived changed";
 }
 
 }  // namespace

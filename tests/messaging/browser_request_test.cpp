@@ -189,8 +189,63 @@ TEST(BrowserRequest, AddressLengthCountsUtf16CodeUnits) {
 }
 
 TEST(ParameterFile, IsUtf8WithItsMarkAndTheHeaderThenOneLineEach) {
-  EXPECT_EQ(ParameterFileBytes({u"http://a.example/\u00e9", u"pagetitle=T"}),
-            "\xEF\xBB\xBFZYP Parameter File\r\nhttp://a.example/\xC3\xA9\r\npagetitle=T\r\n");
+  const std::pair<std::string, std::string> cases[] = {
+      {R"({"type":"add","url":"http://a.example/\u00e9","pageTitle":"T"})",
+       "http://a.example/\xC3\xA9\r\npagetitle=T\r\n"},
+      {R"({"type":"list","urls":["http://a.example/\u00e9","ftp://b.example/\ud83d\ude00"]})",
+       "zypqueue=http://a.example/\xC3\xA9 ftp://b.example/\xF0\x9F\x98\x80\r\n"},
+  };
+  for (const auto& [json, lines] : cases) {
+    const ParsedRequest parsed = ParseRequest(json);
+    ASSERT_TRUE(parsed.request) << json << " was refused: " << parsed.refusal;
+    EXPECT_EQ(ParameterFileBytes(*parsed.request), "\xEF\xBB\xBFZYP Parameter File\r\n" + lines) << json;
+  }
+}
+
+// A list of n addresses, with what follows it inside the request.
+std::string List(std::size_t n, const std::string& after = "") {
+  std::string json = R"({"type":"list","urls":[)";
+  for (std::size_t i = 0; i < n; ++i)
+    json += (i > 0 ? ",\"http://a.example/" : "\"http://a.example/") + std::to_string(i) + "\"";
+  return json + after + "]}";
+}
+
+// "0,0,…,0": n entries of the smallest kind.
+std::string Zeros(std::size_t n) {
+  std::string zeros(2 * n - 1, ',');
+  for (std::size_t i = 0; i < zeros.size(); i += 2) zeros[i] = '0';
+  return zeros;
+}
+
+TEST(BrowserRequest, ListHoldsAtMostItsCapWhateverFollowsIt) {
+  struct Case {
+    const char* name;
+    std::string json;
+    std::string refusal;  // empty: accepted
+  };
+  const Case cases[] = {
+      {"at the cap", List(kMaxListAddresses), ""},
+      {"one past", List(kMaxListAddresses + 1), "urls: must hold 1 to 100000 addresses"},
+      // Past the cap entries are still read: a fault there is the first met.
+      {"nested past the cap", List(kMaxListAddresses + 1, ",[1]"), "urls: nested too deeply"},
+      {"broken past the cap", List(kMaxListAddresses + 1, ",x"), "not valid JSON"},
+      {"not a text past the cap", List(kMaxListAddresses, ",7"), "urls: must hold 1 to 100000 addresses"},
+      // What is not read as the list has no cap: it is never kept.
+      {"in a skipped member",
+       R"({"type":"list","extra":[)" + Zeros(kMaxListAddresses + 1) + R"(],"urls":["http://a.example/"]})", ""},
+      {"in an add request", R"({"type":"add","url":"http://a.example/","urls":[)" + Zeros(kMaxListAddresses + 1) + "]}",
+       ""},
+  };
+  for (const Case& c : cases) {
+    const ParsedRequest parsed = ParseRequest(c.json);
+    EXPECT_EQ(parsed.refusal.substr(0, c.refusal.size()), c.refusal) << c.name;
+    EXPECT_EQ(parsed.request.has_value(), c.refusal.empty()) << c.name << ": " << parsed.refusal;
+    if (parsed.request && parsed.request->type == RequestType::List)
+      EXPECT_EQ(
+          parsed.request->urls.size() == kMaxListAddresses && parsed.request->urls.back() == u"http://a.example/99999",
+          c.name == std::string_view("at the cap"))
+          << c.name;
+  }
 }
 
 }  // namespace
