@@ -10,7 +10,8 @@ import { fillMessage, readMessages } from '../../scripts/lib/locales.mjs';
 import { SOURCE } from '../../scripts/lib/extension-family.mjs';
 import { CHROMIUM_ID, TestBrowser, waitForDownload } from './browsers.mjs';
 import { Screen } from './screen.mjs';
-import { COOKIES, Site, fileBytes } from './site.mjs';
+import { MAX_LIST_REQUEST_BYTES } from '../../extension/lib/requests.js';
+import { COOKIES, Site, fileBytes, manyLinks } from './site.mjs';
 import {
   Journal,
   StandInManager,
@@ -214,6 +215,34 @@ describe(`the extension in ${family}`, () => {
     const expected = ['first.zip', 'second.iso', 'third.zip'].map((name) => `${site.base}/files/${name}`);
     expected.push('ftp://127.0.0.1/fourth.zip', `${site.base}/files/fifth.zip`);
     assert.equal(messages[0].list, expected.join(' '));
+  });
+
+  it('hands a page whose links fill the list to the brim over: every link it holds arrives, the rest are counted', async () => {
+    // Addresses of 600 characters, as long as real ones with their queries get:
+    // more of them than one list may carry.
+    const count = 30000;
+    const length = 600;
+    const address = `${site.base}/links?count=${count}&length=${length}`;
+    const links = manyLinks(site.base, count, length);
+    const tab = await browser.running.newPage();
+    try {
+      await tab.goto(address);
+      const from = journal.entries().length;
+      const reply = await browser.call(tab, 'click', { menuItemId: 'zyp-all', pageUrl: address, frameId: 0, editable: false });
+      assert.equal(reply.outcome, 'delivered', JSON.stringify(reply));
+      const messages = messagesFrom(from);
+      assert.equal(messages.length, 1, journal.tail());
+      const list = messages[0].list.split(' ');
+      assert.deepEqual(list, links.slice(0, list.length), 'the first links of the page, in its order');
+      // Full: the list's JSON is within the limit, and the next link would have passed it.
+      const bytes = (/** @type {string[]} */ urls) => JSON.stringify({ type: 'list', urls }).length;
+      assert.ok(bytes(list) <= MAX_LIST_REQUEST_BYTES, `${bytes(list)} bytes`);
+      assert.ok(bytes(links.slice(0, list.length + 1)) > MAX_LIST_REQUEST_BYTES, `only ${list.length} links were sent`);
+      const shown = (await browser.call(tab, 'notifications')).at(-1)?.message;
+      assert.equal(shown, `ZYP took the first ${list.length} links; ${count - list.length} more were left out.`);
+    } finally {
+      await tab.close();
+    }
   });
 
   it('hands the links of the selection over', async () => {

@@ -32,6 +32,20 @@ function page() {
 }
 
 /**
+ * The addresses of the page of many links (/links?count=N&length=L), in its
+ * order: N files on the site, each address padded to L characters.
+ * @param {string} base
+ * @param {number} count
+ * @param {number} length
+ */
+export function manyLinks(base, count, length) {
+  return Array.from({ length: count }, (_, index) => {
+    const address = `${base}/files/many-${index}.zip?pad=`;
+    return address + 'x'.repeat(Math.max(0, length - address.length));
+  });
+}
+
+/**
  * A page of media: a video with a title, a sound from a <source> without
  * one, a picture with an alternative text, a picture inside a link, and a
  * video that the page makes itself (a blob: address).
@@ -161,6 +175,13 @@ export class Site {
       response.setHeader('Set-Cookie', COOKIES.map((cookie) => `${cookie}; Path=/`));
       response.setHeader('Content-Type', 'text/html; charset=utf-8');
       response.end(page());
+    } else if (url.pathname === '/links') {
+      const count = Math.min(Number(url.searchParams.get('count')) || 0, 200000);
+      const length = Math.min(Number(url.searchParams.get('length')) || 0, 4096);
+      const links = manyLinks(this.base, count, length).map((address) => `<a href="${address}">file</a>`);
+      response.setHeader('Content-Type', 'text/html; charset=utf-8');
+      response.end(`<!doctype html>\n<html lang="en"><head><meta charset="utf-8"><title>ZYP many links</title></head>
+<body>\n${links.join('\n')}\n</body></html>`);
     } else if (url.pathname === '/media') {
       response.setHeader('Content-Type', 'text/html; charset=utf-8');
       response.end(mediaPage());
