@@ -240,11 +240,12 @@ TEST(BrowserRequest, ListHoldsAtMostItsCapWhateverFollowsIt) {
     const ParsedRequest parsed = ParseRequest(c.json);
     EXPECT_EQ(parsed.refusal.substr(0, c.refusal.size()), c.refusal) << c.name;
     EXPECT_EQ(parsed.request.has_value(), c.refusal.empty()) << c.name << ": " << parsed.refusal;
-    if (parsed.request && parsed.request->type == RequestType::List)
+    if (parsed.request && parsed.request->type == RequestType::List) {
       EXPECT_EQ(
           parsed.request->urls.size() == kMaxListAddresses && parsed.request->urls.back() == u"http://a.example/99999",
           c.name == std::string_view("at the cap"))
           << c.name;
+    }
   }
 }
 
