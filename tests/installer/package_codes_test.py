@@ -3,15 +3,18 @@
 code: the same inputs give the same codes, and a change to any one input
 (a file's bytes or name, the icon, the version, the scope, the time, the WiX
 source, the packer, wixl's version) gives both codes anew."""
-import importlib.util
+import importlib.machinery
 import os
 import tempfile
+import types
 import unittest
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
-spec = importlib.util.spec_from_file_location("make_package", os.path.join(ROOT, "installer", "make-package.py"))
-make_package = importlib.util.module_from_spec(spec)
-spec.loader.exec_module(make_package)
+# The packer's file name is no module name: it is loaded from its path.
+loader = importlib.machinery.SourceFileLoader("make_package", os.path.join(ROOT, "installer", "make-package.py"))
+make_package = types.ModuleType(loader.name)
+make_package.__file__ = loader.path
+loader.exec_module(make_package)
 
 
 def write(path, data):
