@@ -69,16 +69,11 @@ async function consider(item) {
       if (!shouldTakeOver({ ...item, totalBytes: request.length }, settings, api.runtime.id)) return;
     }
     if (!(await mayAccess(item.url))) return;
-    const key = crypto.randomUUID();
-    /** @type {Handover} */
-    const handover = { url: item.url, name: fileName(item.filename), worker: WORKER };
-    if (item.cookieStoreId !== undefined) handover.cookieStoreId = item.cookieStoreId;
-    // Kept before the browser lets go of it: from then on only this record knows it.
-    await saveHandover(key, handover);
+    const { key, handover } = await keepHandover(item.url, fileName(item.filename), item.cookieStoreId);
     if (await letGo(item.id)) await handOver(handover);
     await dropHandover(key);
   } catch (error) {
-    await reportProblem(text('takeOverFailed', error instanceof Error ? error.message : String(error)));
+    await reportFailure(error);
   }
 }
 
@@ -118,20 +113,37 @@ async function considerResponse(details, file) {
     if (!shouldTakeOver(facts, settings, api.runtime.id)) return {};
     if (details.method !== 'GET' || !(await requestOf(details)).repeatable) return {};
     if (!(await mayAccess(details.url))) return {};
-    const key = crypto.randomUUID();
-    /** @type {Handover} */
-    const handover = { url: details.url, name: file.name, worker: WORKER };
-    if (details.cookieStoreId !== undefined) handover.cookieStoreId = details.cookieStoreId;
-    // Kept before the browser lets go of it: from then on only this record knows it.
-    await saveHandover(key, handover);
-    void handOver(handover)
-      .then(() => dropHandover(key))
-      .catch((error) => reportProblem(text('takeOverFailed', error instanceof Error ? error.message : String(error))));
+    const { key, handover } = await keepHandover(details.url, file.name, details.cookieStoreId);
+    void handOver(handover).then(() => dropHandover(key)).catch(reportFailure);
     return { cancel: true };
   } catch (error) {
-    await reportProblem(text('takeOverFailed', error instanceof Error ? error.message : String(error)));
+    await reportFailure(error);
     return {};
   }
+}
+
+/**
+ * Records a take-over before the browser lets go of its download: from then
+ * on only this record knows it.
+ * @param {string} url
+ * @param {string} name
+ * @param {string | undefined} cookieStoreId
+ */
+async function keepHandover(url, name, cookieStoreId) {
+  const key = crypto.randomUUID();
+  /** @type {Handover} */
+  const handover = { url, name, worker: WORKER };
+  if (cookieStoreId !== undefined) handover.cookieStoreId = cookieStoreId;
+  await saveHandover(key, handover);
+  return { key, handover };
+}
+
+/**
+ * Tells the person that a take-over went wrong, and why.
+ * @param {unknown} error
+ */
+function reportFailure(error) {
+  return reportProblem(text('takeOverFailed', error instanceof Error ? error.message : String(error)));
 }
 
 /**
