@@ -14,10 +14,15 @@ std::u16string MakeAddressText(const std::u16string& address, const std::u16stri
 
 bool ConnectQueue(QueuePipe& pipe) { return pipe.Connect(kQueueConnectWaitMs, true); }
 
-bool SendPipeText(QueuePipe& pipe, std::u16string_view text) {
-  const std::string bytes = ToUtf8(text);
+namespace {
+
+bool SendPipeBytes(QueuePipe& pipe, const std::string& bytes) {
   return pipe.Write(bytes.c_str(), static_cast<std::int32_t>(bytes.size()));
 }
+
+}  // namespace
+
+bool SendPipeText(QueuePipe& pipe, std::u16string_view text) { return SendPipeBytes(pipe, ToUtf8(text)); }
 
 Delivery RunListRequest(Services& services, const std::u16string& list, platform::WindowHandle managerWindow) {
   if (managerWindow == 0 || !ConnectQueue(services.pipe)) return Delivery::NotDelivered;
@@ -25,8 +30,7 @@ Delivery RunListRequest(Services& services, const std::u16string& list, platform
   // together in UTF-16 first would copy it twice more before the run ends.
   std::string bytes = ToUtf8(kAddUrlsPrefix);
   bytes += ToUtf8(std::u16string_view(list).substr(kListPrefix.size()));
-  return services.pipe.Write(bytes.c_str(), static_cast<std::int32_t>(bytes.size())) ? Delivery::Queued
-                                                                                     : Delivery::NotDelivered;
+  return SendPipeBytes(services.pipe, bytes) ? Delivery::Queued : Delivery::NotDelivered;
 }
 
 }  // namespace zyp::intake

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <optional>
+#include <utility>
 
 #include "intake/utf8.h"
 
@@ -278,10 +279,7 @@ const JsonValue* JsonObject::Find(std::string_view name) const {
   return found == members_.end() ? nullptr : &found->second;
 }
 
-JsonValue* JsonObject::Find(std::string_view name) {
-  const auto found = members_.find(name);
-  return found == members_.end() ? nullptr : &found->second;
-}
+JsonValue* JsonObject::Find(std::string_view name) { return const_cast<JsonValue*>(std::as_const(*this).Find(name)); }
 
 JsonObject ReadJsonObject(std::string_view json, const std::vector<std::string_view>& kept, std::size_t maxEntries) {
   JsonObject object;
