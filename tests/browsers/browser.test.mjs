@@ -42,6 +42,24 @@ const SMALL = 4 * 1024;
 const KEPT_HOLD_MS = 1500;
 
 /**
+ * Starts a suite: the Wine side and the settings key, its site and stand-in
+ * manager, and its browser with the host registered; the page it returns
+ * shows the site.
+ * @param {{ browser: TestBrowser, manager: StandInManager, site: Site }} suite
+ */
+async function bringUp({ browser, manager, site }) {
+  await prepareWine();
+  await createSettingsKey();
+  await site.start();
+  await manager.start();
+  browser.registerHost();
+  await browser.launch();
+  const page = await browser.running.newPage();
+  await page.goto(`${site.base}/`);
+  return page;
+}
+
+/**
  * Ends a suite: its browser, stand-in manager, site and X display, the
  * programs of its last runs (they end by themselves within seconds), the
  * settings key, its cookie file and scratch folder. Fails naming what the
@@ -150,14 +168,7 @@ describe(`the extension in ${family}`, () => {
   const handOversEnded = () => waitFor(async () => ((await call('handovers')) === 0 ? true : undefined), 'the take-over to end');
 
   before(async () => {
-    await prepareWine();
-    await createSettingsKey();
-    await site.start();
-    await manager.start();
-    browser.registerHost();
-    await browser.launch();
-    page = await browser.running.newPage();
-    await page.goto(`${site.base}/`);
+    page = await bringUp({ browser, manager, site });
     userAgent = await page.evaluate(() => navigator.userAgent);
   });
 
@@ -736,14 +747,7 @@ describe(`the extension in ${family}, headful, driven by a person's keys and cli
   before(async () => {
     await screen.start();
     browser = new TestBrowser(family, scratch, { ZYP_JOURNAL: windowsPath(journal.file) }, { display: screen.display, hosts: [CDN, FILES] });
-    await prepareWine();
-    await createSettingsKey();
-    await site.start();
-    await manager.start();
-    browser.registerHost();
-    await browser.launch();
-    page = await browser.running.newPage();
-    await page.goto(`${site.base}/`);
+    page = await bringUp({ browser, manager, site });
   });
 
   after(() => takeAway({ browser, manager, site, scratch, cookieFile: FILES_COOKIE_FILE, screen }));
